@@ -1,0 +1,160 @@
+#include "app/folders.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "url/textutil.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? std::string(v) : std::string();
+}
+
+std::string XdgFolder(const char* override, const char* xdg, const char* fallback) {
+  if (std::string v = Env(override); !v.empty()) return IncludeTrailingSlash(v);
+  if (std::string v = Env(xdg); !v.empty()) return IncludeTrailingSlash(v) + "Harvix/";
+  return IncludeTrailingSlash(HomeFolder()) + fallback + "Harvix/";
+}
+
+std::string ExecutableFolder() {
+  std::error_code ec;
+  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : IncludeTrailingSlash(exe.parent_path().string());
+}
+
+std::string Canonical(const std::string& path) {
+  std::error_code ec;
+  fs::path p = fs::weakly_canonical(fs::path(path), ec);
+  if (ec) p = fs::path(path).lexically_normal();
+  std::string s = p.string();
+  while (s.size() > 1 && s.back() == '/') s.pop_back();
+  return s;
+}
+
+}  // namespace
+
+std::string IncludeTrailingSlash(const std::string& path) {
+  return !path.empty() && path.back() == '/' ? path : path + "/";
+}
+
+std::string ExcludeTrailingSlash(const std::string& path) {
+  std::string s = path;
+  while (s.size() > 1 && s.back() == '/') s.pop_back();
+  return s;
+}
+
+std::string HomeFolder() {
+  if (std::string h = Env("HOME"); !h.empty()) return IncludeTrailingSlash(h);
+  if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return IncludeTrailingSlash(pw->pw_dir);
+  return "/";
+}
+
+std::string ProgramFolder() { return XdgFolder("HARVIX_HOME", "XDG_DATA_HOME", ".local/share/"); }
+
+std::string ConfigFolder() { return XdgFolder("HARVIX_CONFIG_DIR", "XDG_CONFIG_HOME", ".config/"); }
+
+std::string ResourcesFolder() {
+  if (std::string v = Env("HARVIX_RESOURCES"); !v.empty()) return IncludeTrailingSlash(v);
+  const std::string exe = ExecutableFolder();
+  std::error_code ec;
+  if (!exe.empty() && fs::is_directory(exe + "../share/harvix", ec))
+    return Canonical(exe + "../share/harvix") + "/";
+#ifdef HARVIX_SOURCE_RESOURCES
+  if (fs::is_directory(HARVIX_SOURCE_RESOURCES, ec)) return IncludeTrailingSlash(HARVIX_SOURCE_RESOURCES);
+#endif
+  return exe + "resources/";
+}
+
+std::string DefaultTempFolder() {
+  std::error_code ec;
+  std::string tmp = fs::temp_directory_path(ec).string();
+  if (ec || tmp.empty()) tmp = "/tmp";
+  std::string user = Env("USER");
+  if (const passwd* pw = getpwuid(getuid()); user.empty() && pw && pw->pw_name) user = pw->pw_name;
+  if (user.empty()) user = std::to_string(getuid());
+  return IncludeTrailingSlash(tmp) + "Harvix-" + user + "/";
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream out;
+  out << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  return out.str();
+}
+
+bool WriteFileAtomic(const std::string& path, const std::string& content) {
+  const fs::path target(path);
+  std::error_code ec;
+  if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
+  std::string tmp = path + ".tmp-XXXXXX";
+  const int fd = mkstemp(tmp.data());
+  if (fd < 0) return false;
+  bool ok = true;
+  for (std::size_t done = 0; ok && done < content.size();) {
+    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0) ok = false; else done += static_cast<std::size_t>(n);
+  }
+  // Keep the permissions of the file we replace; new files get the usual 0644.
+  struct stat st{};
+  const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) | S_IWUSR : 0644;
+  ok = ok && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (ok && ::rename(tmp.c_str(), path.c_str()) == 0) return true;
+  ::unlink(tmp.c_str());
+  return false;
+}
+
+bool ForceDirectories(const std::string& path) {
+  std::error_code ec;
+  fs::create_directories(fs::path(path), ec);
+  return fs::is_directory(fs::path(path), ec);
+}
+
+bool IsHomeOrAbove(const std::string& path) {
+  const std::string p = Canonical(path);
+  const std::string home = Canonical(HomeFolder());
+  if (p.empty() || p == "/") return true;
+  return home == p || home.rfind(p + "/", 0) == 0;
+}
+
+bool IsRemovableTempFolder(const std::string& path) {
+  const std::string p = ExcludeTrailingSlash(path);
+  if (p.empty() || IsHomeOrAbove(p)) return false;
+  const std::string name = fs::path(p).filename().string();
+  return LowerCase(name).find("harvix") != std::string::npos;
+}
+
+bool RemoveTempFolder(const std::string& path) {
+  if (!IsRemovableTempFolder(path)) return false;
+  const fs::path p(ExcludeTrailingSlash(path));
+  std::error_code ec;
+  // A link named like our folder is removed as a link, never followed.
+  if (fs::is_symlink(p, ec)) return fs::remove(p, ec);
+  if (!fs::is_directory(fs::symlink_status(p, ec))) return false;
+  fs::remove_all(p, ec);
+  return !ec;
+}
+
+bool PrepareOwnTempFolder(const std::string& path) {
+  const std::string p = ExcludeTrailingSlash(path);
+  if (::mkdir(p.c_str(), 0700) != 0 && errno != EEXIST) {
+    std::error_code ec;
+    fs::create_directories(fs::path(p), ec);
+  }
+  struct stat st{};
+  if (::lstat(p.c_str(), &st) != 0) return false;
+  return S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
+}

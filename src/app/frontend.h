@@ -1,0 +1,35 @@
+#pragma once
+// Everything the core asks of a window goes through this interface. The Qt
+// main window implements it, harvix-cli implements it for a terminal, and
+// tests implement it to record calls. The base class answers every question
+// with its safe default and shows nothing, so a front end overrides only
+// what it can show.
+#include <optional>
+#include <string>
+
+class THXTask;
+
+enum class MsgButtons { Ok, YesNo, YesNoCancel };
+enum class MsgAnswer { Ok, Yes, No, Cancel };
+
+class Frontend {
+ public:
+  virtual ~Frontend() = default;
+  // The program-wide status line; position -1 hides the progress.
+  virtual void ShowStatus(const std::string& text, int position = -1) {}
+  virtual void ShowWarning(const std::string& text) {}
+  // A question to the user; the default answer is the safe one given.
+  virtual MsgAnswer AskUser(const std::string& text, MsgButtons buttons, MsgAnswer safeDefault) {
+    return safeDefault;
+  }
+  // The run dialog for a task that ran before: a run method (0 Restart,
+  // 1 Resume, 2 SmartUpdate, 3 SmartRecovery) or nothing for Cancel.
+  virtual std::optional<int> ChooseRunMethod(const THXTask& task) { return 1; }
+  // The current task was replaced (null: dropped); windows bound to it rebind.
+  virtual void CurrentTaskChanged(THXTask* task) {}
+  virtual void Beep() {}
+};
+
+// The front end of this process; a silent default until one is installed.
+Frontend& UI();
+void SetFrontend(Frontend* frontend);

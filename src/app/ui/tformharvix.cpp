@@ -1,0 +1,78 @@
+#include "app/ui/tformharvix.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMessageBox>
+#include <QPalette>
+
+#include "app/folders.h"
+#include "app/language.h"
+#include "app/startup.h"
+#include "app/thxapp.h"
+
+TFormHarvix::TFormHarvix(QWidget* parent) : QMainWindow(parent) {
+  setObjectName("FormHarvix");
+  FormCreate();
+}
+
+void TFormHarvix::FormCreate() {
+  QApplication::setApplicationName("Harvix");
+  setWindowTitle(QStringLiteral("Harvix ") + kProductVersion);
+  setMinimumSize(600, 400);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, QColor(51, 102, 153));
+  setPalette(pal);
+  setAutoFillBackground(true);
+  resize(640, 480);
+  FirstRunSetup();
+}
+
+void TFormHarvix::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // Without a window manager (Xvfb, offscreen) no activation arrives, so the
+  // first show stands in for the first activation.
+  if (!activated_) FormActivate();
+}
+
+void TFormHarvix::FormActivate() {
+  activated_ = true;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const WindowBounds b = ReadWindowBounds();
+  setGeometry(geometry().x(), geometry().y(), b.Width, b.Height);
+  move(b.Left, b.Top);
+  QApplication::restoreOverrideCursor();
+}
+
+void TFormHarvix::closeEvent(QCloseEvent* event) {
+  if (!FormCloseQuery()) {
+    event->ignore();
+    return;
+  }
+  FormClose();
+  event->accept();
+}
+
+bool TFormHarvix::FormCloseQuery() {
+  THXTask* task = HXApp ? HXApp->CurrentTask.get() : nullptr;
+  if (!task || !task->IsActive()) return true;
+  const auto answer = QMessageBox::question(
+      this, windowTitle(),
+      QString::fromStdString(LanguageString(726) + "\n" + LanguageString(727)),
+      QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+  if (answer != QMessageBox::Yes) return false;
+  task->Status = tsStopped;
+  task->SaveToFile();
+  return true;
+}
+
+void TFormHarvix::FormClose() {
+  if (HXApp) RemoveTempFolder(HXApp->TempFolder());
+  if (!isMinimized() && !isMaximized() && !isFullScreen())
+    WriteWindowBounds({x(), y(), width(), height()});
+}
+
+void TFormHarvix::Applicata1Param(const QString&) {
+  if (isMinimized()) showNormal();
+  raise();
+  activateWindow();
+}

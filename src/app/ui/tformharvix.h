@@ -1,0 +1,27 @@
+#pragma once
+// The main window. Its stages follow the program's start: created (first-run
+// setup), shown, first activation (stored bounds), and on closing the
+// confirmation, the temp-folder removal and the stored bounds.
+#include <QMainWindow>
+#include <QStringList>
+
+class TFormHarvix : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit TFormHarvix(QWidget* parent = nullptr);
+
+  // One argument forwarded by a second copy of the program.
+  void Applicata1Param(const QString& param);
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void FormCreate();
+  void FormActivate();
+  bool FormCloseQuery();
+  void FormClose();
+
+  bool activated_ = false;
+};

@@ -1,0 +1,102 @@
+#pragma once
+// One website download job: what to fetch, where to put it, when to run it
+// and what happened so far. Task objects belong to the main thread; the one
+// the engine works on is THXApp's CurrentTask, every other one is a
+// short-lived copy loaded from its task file.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/hxdatetime.h"
+#include "tasks/thxprofile.h"
+
+enum TaskStatus : std::int32_t {
+  tsUnscheduled = 0,
+  tsScheduled = 1,
+  tsDownloading = 2,
+  tsStopped = 3,
+  tsIncomplete = 4,
+  tsDownloadComplete = 5,
+  tsZipped = 6,
+  tsTaskComplete = 7,
+  tsDeleted = 8,
+};
+
+enum RunMethodKind : std::uint8_t {
+  rmRestart = 0,
+  rmResume = 1,
+  rmSmartUpdate = 2,
+  rmSmartRecovery = 3,
+  rmMap = 4,
+};
+
+std::string TaskStatusName(std::int32_t status);
+
+class THXTask {
+ public:
+  using ProgressEvent = std::function<void(THXTask& sender, const std::string& message, int position, int maximum)>;
+
+  THXTask();
+  ~THXTask();
+  THXTask(const THXTask&) = delete;
+  THXTask& operator=(const THXTask&) = delete;
+
+  // Definition, kept in the task file.
+  std::string Name;
+  std::string FileName;
+  std::string Category;
+  std::string Url;
+  std::vector<std::string> Urls;
+  std::string StartPageTitle;
+  std::string Server;
+  bool CanUpdate = false;
+  std::string UserName, Password;
+  std::string Comment;
+  std::string Destination;
+  bool IntranetMode = false;
+  std::int32_t Status = tsUnscheduled;
+  std::string Schedule;
+  std::uint8_t RunMethod = rmRestart;
+  std::int32_t PagesSaved = 0, ResourcesSaved = 0;
+  std::int32_t PageErrors = 0, ResourceErrors = 0;
+  std::int32_t TotalPages = 0, TotalResources = 0;
+  std::int64_t TotalBytes = 0;
+  TDateTime LastRun = 0, NextRun = 0, ElapsedTime = 0;
+  THXProfile Profile;
+
+  // Run-time state.
+  char Separator = '\t';
+  std::vector<std::string> Downloads;
+  std::vector<std::string> UrlIndex;
+  bool Modified = false;
+  std::int32_t SaveTicks = 0;
+  std::int32_t PagesHanded = 0, MediaHanded = 0;
+  std::int32_t PageCursor = 1, MediaCursor = 1;
+  TDateTime StartTime = 0;
+  ProgressEvent OnProgress;
+
+  // A missing or damaged file still gives a task: what it lacks takes the
+  // defaults of the task file.
+  static std::unique_ptr<THXTask> LoadTask(const std::string& path);
+  void LoadFromFile();
+  // Writes the task and its profile, then brings the active-task list up to
+  // date. False when the task file could not be written.
+  bool SaveToFile();
+
+  void ClearLists();
+  void ResetRun();
+  bool IsActive() const { return Status == tsDownloading || Status == tsDownloadComplete; }
+  bool AllAccounted() const;
+  std::string OutputFolder() const;
+  const std::string& DownloadsFileName();
+
+  // The request to run this task now. Asks the front end for the run method
+  // when the task ran before; false when the user cancelled. The caller
+  // frees a task that is not the current one.
+  bool RequestRun();
+
+ private:
+  std::string downloadsFileName_;
+};
