@@ -95,26 +95,55 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
   return out.str();
 }
 
-bool WriteFileAtomic(const std::string& path, const std::string& content) {
-  const fs::path target(path);
+AtomicFileWriter::AtomicFileWriter(std::string path) : path_(std::move(path)) {
+  const fs::path target(path_);
   std::error_code ec;
   if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
-  std::string tmp = path + ".tmp-XXXXXX";
-  const int fd = mkstemp(tmp.data());
-  if (fd < 0) return false;
-  bool ok = true;
-  for (std::size_t done = 0; ok && done < content.size();) {
-    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0) ok = false; else done += static_cast<std::size_t>(n);
+  tmp_ = path_ + ".tmp-XXXXXX";
+  fd_ = mkstemp(tmp_.data());
+  ok_ = fd_ >= 0;
+  buffer_.reserve(1 << 20);
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  ::unlink(tmp_.c_str());
+}
+
+void AtomicFileWriter::Flush() {
+  for (std::size_t done = 0; ok_ && done < buffer_.size();) {
+    const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok_ = false; else done += static_cast<std::size_t>(n);
   }
+  buffer_.clear();
+}
+
+void AtomicFileWriter::Write(std::string_view data) {
+  if (!ok_) return;
+  buffer_.append(data);
+  if (buffer_.size() >= (1 << 20)) Flush();
+}
+
+bool AtomicFileWriter::Commit() {
+  if (fd_ < 0) return false;
+  Flush();
   // Keep the permissions of the file we replace; new files get the usual 0644.
   struct stat st{};
-  const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) | S_IWUSR : 0644;
-  ok = ok && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  if (ok && ::rename(tmp.c_str(), path.c_str()) == 0) return true;
-  ::unlink(tmp.c_str());
+  const mode_t mode = ::stat(path_.c_str(), &st) == 0 ? (st.st_mode & 07777) | S_IWUSR : 0644;
+  bool ok = ok_ && ::fchmod(fd_, mode) == 0 && ::fsync(fd_) == 0;
+  ok = ::close(fd_) == 0 && ok;
+  fd_ = -1;
+  if (ok && ::rename(tmp_.c_str(), path_.c_str()) == 0) return true;
+  ::unlink(tmp_.c_str());
   return false;
+}
+
+bool WriteFileAtomic(const std::string& path, const std::string& content) {
+  AtomicFileWriter writer(path);
+  writer.Write(content);
+  return writer.Commit();
 }
 
 bool ForceDirectories(const std::string& path) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 std::string IncludeTrailingSlash(const std::string& path);
 std::string ExcludeTrailingSlash(const std::string& path);
@@ -35,3 +36,23 @@ bool RemoveTempFolder(const std::string& path);
 // Creates the default temp folder with mode 0700 and checks that it is a real
 // folder owned by us; returns false when it is not safe to use.
 bool PrepareOwnTempFolder(const std::string& path);
+
+// Writes a file in pieces through a temp file beside the target; Commit
+// syncs and renames it over the target. Destroyed uncommitted, it leaves the
+// target as it was.
+class AtomicFileWriter {
+ public:
+  explicit AtomicFileWriter(std::string path);
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+  bool Ok() const { return ok_; }
+  void Write(std::string_view data);
+  bool Commit();
+
+ private:
+  void Flush();
+  std::string path_, tmp_, buffer_;
+  int fd_ = -1;
+  bool ok_ = false;
+};

@@ -27,6 +27,8 @@ class Frontend {
   virtual std::optional<int> ChooseRunMethod(const THXTask& task) { return 1; }
   // The current task was replaced (null: dropped); windows bound to it rebind.
   virtual void CurrentTaskChanged(THXTask* task) {}
+  // The task's counters were reset or changed in bulk; views showing them redraw.
+  virtual void RefreshTaskCounters(const THXTask& task) {}
   virtual void Beep() {}
 };
 

@@ -1,5 +1,6 @@
 #include "app/settingsstore.h"
 
+#include <atomic>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -67,6 +68,8 @@ std::optional<std::int32_t> ParseDecimal(const std::string& text) {
   if (t.empty() || ec != std::errc() || p != t.data() + t.size()) return std::nullopt;
   return v;
 }
+
+std::atomic<std::uint64_t> generation{0};
 
 std::unique_ptr<SettingsStore>& GlobalStore() {
   static std::unique_ptr<SettingsStore> store;
@@ -273,7 +276,10 @@ std::string SettingsStore::Serialize() const {
   return out;
 }
 
-void SettingsStore::SaveLocked() const {
+std::uint64_t SettingsStore::Generation() { return generation.load(); }
+
+void SettingsStore::SaveLocked() {
+  ++generation;
   // A lost write is not reported: the value lives on in memory for this run.
   if (!path_.empty()) WriteFileAtomic(path_, Serialize());
 }
@@ -291,6 +297,7 @@ SettingsStore& Registry() {
 void OpenRegistry(const std::string& filePath) {
   std::lock_guard lock(GlobalMutex());
   GlobalStore() = std::make_unique<SettingsStore>(filePath);
+  ++generation;
   if (!GlobalStore()->Warning().empty()) std::cerr << "harvix: " << GlobalStore()->Warning() << "\n";
 }
 

@@ -48,6 +48,9 @@ class SettingsStore {
   RegParseResult Import(const std::string& regText);
   std::string Serialize() const;
   const std::string& Warning() const { return warning_; }
+  // Counts every change of any store in the process (and every reopening),
+  // so caches built from the store can tell they are stale.
+  static std::uint64_t Generation();
   const std::string& FilePath() const { return path_; }
 
  private:
@@ -59,7 +62,7 @@ class SettingsStore {
   const Key* FindKey(const std::string& key) const;
   Key& CreateKey(const std::string& key);
   RegParseResult Merge(const std::string& regText);
-  void SaveLocked() const;
+  void SaveLocked();
 
   mutable std::mutex mutex_;
   std::string path_;

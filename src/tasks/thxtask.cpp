@@ -6,6 +6,7 @@
 #include "app/frontend.h"
 #include "app/thxapp.h"
 #include "tasks/inifile.h"
+#include "url/localfile.h"
 #include "url/tbwurl.h"
 #include "url/textutil.h"
 
@@ -138,7 +139,7 @@ bool THXTask::SaveToFile() {
 }
 
 void THXTask::ClearLists() {
-  UrlIndex.clear();
+  ZipQueue.clear();
   Downloads.clear();
 }
 
@@ -155,9 +156,18 @@ bool THXTask::AllAccounted() const {
   return PagesSaved + PageErrors >= TotalPages && ResourcesSaved + ResourceErrors >= TotalResources;
 }
 
+std::string THXTask::HomeHost() const {
+  if (!Url.empty()) return URLHost(Url);
+  return Urls.empty() ? std::string() : URLHost(Urls.front());
+}
+
 std::string THXTask::OutputFolder() const {
   if (!IntranetMode) return HXApp ? HXApp->TempFolder() : DefaultTempFolder();
   return Url.empty() ? Destination : Destination + URLHost(Url) + "/";
+}
+
+std::string THXTask::StartPageFile() const {
+  return LocalFileName(OutputFolder(), URLDirectory(Url), Url, HomeHost());
 }
 
 const std::string& THXTask::DownloadsFileName() {

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "app/hxdatetime.h"
+#include "tasks/downloadlist.h"
 #include "tasks/thxprofile.h"
+#include "tasks/thxqitem.h"
 
 enum TaskStatus : std::int32_t {
   tsUnscheduled = 0,
@@ -66,10 +68,10 @@ class THXTask {
   TDateTime LastRun = 0, NextRun = 0, ElapsedTime = 0;
   THXProfile Profile;
 
-  // Run-time state.
-  char Separator = '\t';
-  std::vector<std::string> Downloads;
-  std::vector<std::string> UrlIndex;
+  // Run-time state. The downloads list carries its own separator and the
+  // case-insensitive URL index that look-ups use.
+  TDownloadList Downloads;
+  std::vector<std::pair<std::string, std::unique_ptr<THXQItem>>> ZipQueue;
   bool Modified = false;
   std::int32_t SaveTicks = 0;
   std::int32_t PagesHanded = 0, MediaHanded = 0;
@@ -91,6 +93,32 @@ class THXTask {
   bool AllAccounted() const;
   std::string OutputFolder() const;
   const std::string& DownloadsFileName();
+  // The host whose files lie directly below the output folder: that of the
+  // start URL, or of the first URL of the list.
+  std::string HomeHost() const;
+  std::string StartPageFile() const;
+
+  // The downloads list. Item indexes are those of URL lines (even numbers).
+  std::unique_ptr<THXQItem> GetItem(std::size_t urlLine);
+  void LoadDownloads();
+  // Also saves the task file. False (and Modified kept) when the list could
+  // not be written, so that the next tick tries again.
+  bool SaveDownloads();
+  void SaveDownloadsTick();
+  void BuildUrlIndex();
+  void AddStartUrls();
+  std::unique_ptr<THXQItem> NextPage();
+  std::unique_ptr<THXQItem> NextMedia();
+  std::unique_ptr<THXQItem> NextPageToParse();
+  void ResetInProgressItems();
+
+  // The start of a run by its RunMethod; the task becomes Downloading and
+  // is saved.
+  void BeginRun();
+  void BeginRestart();
+  void BeginResume();
+  void BeginSmartUpdate();
+  void BeginSmartRecovery();
 
   // The request to run this task now. Asks the front end for the run method
   // when the task ran before; false when the user cancelled. The caller
@@ -98,5 +126,7 @@ class THXTask {
   bool RequestRun();
 
  private:
+  std::unique_ptr<THXQItem> NextItem(std::int32_t& cursor, bool pages);
+  void ReportProgress(const std::string& message, std::size_t position);
   std::string downloadsFileName_;
 };

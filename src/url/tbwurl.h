@@ -1,8 +1,36 @@
 #pragma once
-// URL text split into its parts. Every rule here works on the plain text:
-// nothing is decoded or case-folded.
+// URL text split into its parts, and the rules that turn a typed address or
+// a link found in a page into the absolute URL the engine stores. Every rule
+// works on the plain 8-bit text: nothing is percent-decoded or case-folded
+// except where a function says so. Pure functions, main thread or not.
 #include <string>
 
-// The host of a URL: after the first "://" (if any), up to the first "/" or
-// ":"; "." alone counts as no host. Backslashes count as slashes.
+class TbwURL {
+ public:
+  std::string URL, Protocol, Host, Port, Path, Document, Extension, Query, Anchor;
+  // Stores the text in URL and splits it; never fails.
+  void SetURL(const std::string& url);
+};
+
+std::string URLProtocol(const std::string& url);
 std::string URLHost(const std::string& url);
+std::string URLPath(const std::string& url);
+std::string URLQuery(const std::string& url);
+std::string URLAnchor(const std::string& url);
+// Document followed by Query.
+std::string URLDocument(const std::string& url);
+// Lower-case extension for type tests; ".html" for any URL with a "?".
+std::string URLExtension(const std::string& url);
+std::string URLSiteName(const std::string& url);
+// True when the address is usable; the text is updated in place.
+bool NormalizeURL(std::string& url);
+std::string URLDirectory(const std::string& url);
+std::string URLUp(const std::string& url, int levels);
+std::string ResolveURL(const std::string& link, const std::string& baseDirectory);
+// ResolveURL then NormalizeURL; empty when the result is refused.
+std::string ResolveLink(const std::string& link, const std::string& baseDirectory);
+std::string StripAnchor(const std::string& url);
+bool IsAbsoluteURL(const std::string& link);
+// NormalizeURL plus the http/https check; shows the error box through the
+// front end and returns false when the address cannot start a task.
+bool ValidateStartURL(std::string& url);

@@ -17,3 +17,19 @@ struct CaseInsensitiveLess {
   using is_transparent = void;
   bool operator()(std::string_view a, std::string_view b) const;
 };
+
+// Position (from 1) of the first match of the pattern in the text at or
+// after position start, ignoring case, where "?" in the pattern matches any
+// one character; 0 when there is none.
+std::size_t ContainsTextAt(std::string_view text, std::string_view pattern, std::size_t start = 1);
+bool ContainsText(std::string_view text, std::string_view pattern);
+// Replaces the first (or every) occurrence ignoring case; replaced text is
+// never searched again.
+std::string ReplaceText(std::string_view text, std::string_view find, std::string_view replacement, bool all);
+// Deletes line feeds, carriage returns, tabs and the separator byte 0xB6
+// (only where it is not part of a UTF-8 character), then trims blanks and
+// control characters at both ends.
+std::string CleanText(std::string_view text);
+// True when text[i] is the byte 0xB6 standing on its own (the field
+// separator of old downloads files), not inside a valid UTF-8 character.
+bool IsSeparatorByteAt(std::string_view text, std::size_t i);

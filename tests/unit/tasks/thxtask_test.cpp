@@ -48,7 +48,7 @@ TEST(TaskTest, CountersDecideActivityAndAccounting) {
   t.ResourceErrors = 1;
   EXPECT_TRUE(t.AllAccounted());
   t.TotalBytes = 5'000'000'000LL;
-  t.Downloads = {"u", "d"};
+  t.Downloads.Append("u", "d");
   t.ResetRun();
   EXPECT_EQ(t.TotalBytes, 0);
   EXPECT_EQ(t.TotalPages + t.PagesSaved + t.PageErrors + t.ResourceErrors, 0);
