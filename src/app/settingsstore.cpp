@@ -259,6 +259,11 @@ RegParseResult SettingsStore::Merge(const std::string& text) {
 }
 
 std::string SettingsStore::Serialize() const {
+  std::lock_guard lock(mutex_);
+  return SerializeLocked();
+}
+
+std::string SettingsStore::SerializeLocked() const {
   std::string out = std::string(kHeader) + "\n";
   for (const auto& k : keys_) {
     out.append("\n[").append(kHive).append("\\").append(k.Path).append("]\n");
@@ -281,7 +286,7 @@ std::uint64_t SettingsStore::Generation() { return generation.load(); }
 void SettingsStore::SaveLocked() {
   ++generation;
   // A lost write is not reported: the value lives on in memory for this run.
-  if (!path_.empty()) WriteFileAtomic(path_, Serialize());
+  if (!path_.empty()) WriteFileAtomic(path_, SerializeLocked());
 }
 
 SettingsStore& Registry() {

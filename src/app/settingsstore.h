@@ -63,6 +63,7 @@ class SettingsStore {
   Key& CreateKey(const std::string& key);
   RegParseResult Merge(const std::string& regText);
   void SaveLocked();
+  std::string SerializeLocked() const;
 
   mutable std::mutex mutex_;
   std::string path_;
