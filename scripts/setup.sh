@@ -4,6 +4,7 @@ HARVIX_PACKAGES=(
   qt6-base-dev libgl-dev
   libcurl4-openssl-dev libzip-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libssl-dev
 )
 
 harvix_setup() {

@@ -18,6 +18,8 @@ class Frontend {
   // The program-wide status line; position -1 hides the progress.
   virtual void ShowStatus(const std::string& text, int position = -1) {}
   virtual void ShowWarning(const std::string& text) {}
+  // A notice with an OK button.
+  virtual void ShowMessage(const std::string& text) {}
   // A question to the user; the default answer is the safe one given.
   virtual MsgAnswer AskUser(const std::string& text, MsgButtons buttons, MsgAnswer safeDefault) {
     return safeDefault;

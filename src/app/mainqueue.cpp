@@ -33,11 +33,13 @@ bool MainQueue::sync(const std::function<void()>& fn, std::stop_token stop) {
   }
   queued_.notify_all();
   if (wake) wake();
-  std::unique_lock lock(mutex_);
+  // Registered before taking the lock: a stop already requested runs the
+  // callback right here, and it takes the lock itself.
   std::stop_callback onStop(stop, [this] {
     std::lock_guard l(mutex_);
     finished_.notify_all();
   });
+  std::unique_lock lock(mutex_);
   finished_.wait(lock, [&] { return *done || stop.stop_requested(); });
   if (*done) return true;
   // Still queued: take it out so it never runs after we gave up.

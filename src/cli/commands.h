@@ -8,3 +8,4 @@ using Args = std::vector<std::string>;
 
 int SettingsCommand(const Args& args);
 int TaskCommand(const Args& args);
+int FetchCommand(const Args& args);

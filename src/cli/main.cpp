@@ -9,15 +9,19 @@ namespace {
 
 class TerminalFrontend : public Frontend {
  public:
-  void ShowStatus(const std::string& text, int) override { std::cerr << text << "\n"; }
+  void ShowStatus(const std::string& text, int) override {
+    if (!text.empty()) std::cerr << text << "\n";
+  }
   void ShowWarning(const std::string& text) override { std::cerr << "harvix-cli: " << text << "\n"; }
+  void ShowMessage(const std::string& text) override { std::cerr << "harvix-cli: " << text << "\n"; }
 };
 
 void Usage(std::ostream& out) {
   out << "Usage: harvix-cli COMMAND [ARGS]\n\n"
          "Commands:\n"
          "  settings [NAME [VALUE]]   list, show or change program settings\n"
-         "  task show FILE.hxt        show every member of a task and its profile\n\n"
+         "  task show FILE.hxt        show every member of a task and its profile\n"
+         "  fetch URL...              download the URLs (no links followed)\n\n"
          "Run 'harvix-cli COMMAND --help' for the details of one command.\n";
 }
 
@@ -37,6 +41,7 @@ int main(int argc, char** argv) {
   int code = 2;
   if (command == "settings") code = SettingsCommand(args);
   else if (command == "task") code = TaskCommand(args);
+  else if (command == "fetch") code = FetchCommand(args);
   else {
     std::cerr << "harvix-cli: unknown command \"" << command << "\"\n";
     Usage(std::cerr);

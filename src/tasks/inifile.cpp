@@ -1,6 +1,7 @@
 #include "tasks/inifile.h"
 
 #include <charconv>
+#include <unordered_map>
 #include <limits>
 
 #include "app/folders.h"
@@ -10,23 +11,31 @@ namespace {
 
 constexpr const char* kByteOrderMark = "\xEF\xBB\xBF";
 
-// "[Name]" gives Name; anything else is not a section header.
-bool SectionName(const std::string& line, std::string& name) {
-  const std::string t = Trim(line);
+bool Blank(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+std::string_view TrimView(std::string_view t) {
+  std::size_t b = 0, e = t.size();
+  while (b < e && Blank(t[b])) ++b;
+  while (e > b && Blank(t[e - 1])) --e;
+  return t.substr(b, e - b);
+}
+
+// "[Name]" gives Name; anything else is not a section header. Views, not
+// copies: saving a task with thousands of start URLs walks these often.
+bool SectionName(const std::string& line, std::string_view& name) {
+  const std::string_view t = TrimView(line);
   if (t.size() < 2 || t[0] != '[') return false;
   const auto close = t.find(']');
-  if (close == std::string::npos) return false;
-  name = Trim(std::string_view(t).substr(1, close - 1));
+  if (close == std::string_view::npos) return false;
+  name = TrimView(t.substr(1, close - 1));
   return true;
 }
 
-bool KeyOf(const std::string& line, std::string& key, std::string* value = nullptr) {
+bool KeyOf(const std::string& line, std::string_view& key) {
   const auto eq = line.find('=');
   if (eq == std::string::npos) return false;
-  key = Trim(std::string_view(line).substr(0, eq));
-  if (key.empty() || key[0] == ';') return false;
-  if (value) *value = Trim(std::string_view(line).substr(eq + 1));
-  return true;
+  key = TrimView(std::string_view(line).substr(0, eq));
+  return !key.empty() && key[0] != ';';
 }
 
 // A value is one line: line breaks inside it would split the file's structure.
@@ -85,7 +94,7 @@ void IniFile::SetLines(const std::string& text) {
 }
 
 bool IniFile::FindSection(const std::string& section, Span& span) const {
-  std::string name;
+  std::string_view name;
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     if (!SectionName(lines_[i], name) || !SameText(name, section)) continue;
     std::size_t end = i + 1;
@@ -97,7 +106,7 @@ bool IniFile::FindSection(const std::string& section, Span& span) const {
 }
 
 std::ptrdiff_t IniFile::FindKey(const Span& span, const std::string& key) const {
-  std::string k;
+  std::string_view k;
   for (std::size_t i = span.Header + 1; i < span.End; ++i)
     if (KeyOf(lines_[i], k) && SameText(k, key)) return static_cast<std::ptrdiff_t>(i);
   return -1;
@@ -108,8 +117,8 @@ const std::string* IniFile::RawValue(const std::string& section, const std::stri
   if (!FindSection(section, span)) return nullptr;
   const auto i = FindKey(span, key);
   if (i < 0) return nullptr;
-  std::string k;
-  KeyOf(lines_[static_cast<std::size_t>(i)], k, &out);
+  const std::string& line = lines_[static_cast<std::size_t>(i)];
+  out = std::string(TrimView(std::string_view(line).substr(line.find('=') + 1)));
   if (out.size() > kMaxValue) out.resize(kMaxValue);
   return &out;
 }
@@ -128,10 +137,24 @@ std::vector<std::string> IniFile::KeyNames(const std::string& section) const {
   std::vector<std::string> names;
   Span span{};
   if (!FindSection(section, span)) return names;
-  std::string k;
+  std::string_view k;
   for (std::size_t i = span.Header + 1; i < span.End; ++i)
-    if (KeyOf(lines_[i], k)) names.push_back(k);
+    if (KeyOf(lines_[i], k)) names.emplace_back(k);
   return names;
+}
+
+std::vector<std::pair<std::string, std::string>> IniFile::ReadSection(const std::string& section) const {
+  std::vector<std::pair<std::string, std::string>> out;
+  Span span{};
+  if (!FindSection(section, span)) return out;
+  std::string_view k;
+  for (std::size_t i = span.Header + 1; i < span.End; ++i) {
+    if (!KeyOf(lines_[i], k)) continue;
+    std::string value(TrimView(std::string_view(lines_[i]).substr(lines_[i].find('=') + 1)));
+    if (value.size() > kMaxValue) value.resize(kMaxValue);
+    out.emplace_back(std::string(k), std::move(value));
+  }
+  return out;
 }
 
 std::string IniFile::ReadString(const std::string& section, const std::string& key, const std::string& def) const {
@@ -181,6 +204,59 @@ void IniFile::WriteString(const std::string& section, const std::string& key, co
   while (at > span.Header + 1 && Trim(lines_[at - 1]).empty()) --at;
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), key + "=" + v);
   modified_ = true;
+}
+
+void IniFile::WriteKeys(const std::string& section, const std::vector<std::pair<std::string, std::string>>& values) {
+  if (values.empty()) return;
+  Span span{};
+  if (!FindSection(section, span)) {
+    if (!lines_.empty() && !Trim(lines_.back()).empty()) lines_.push_back("");
+    lines_.push_back("[" + section + "]");
+    for (const auto& [key, value] : values) lines_.push_back(key + "=" + OneLine(value));
+    modified_ = true;
+    return;
+  }
+  // One look at the section instead of one per key: task files may list
+  // thousands of start URLs.
+  std::unordered_map<std::string, std::size_t> known;
+  std::string_view k;
+  for (std::size_t i = span.Header + 1; i < span.End; ++i)
+    if (KeyOf(lines_[i], k)) known.emplace(LowerCase(k), i);
+  std::vector<std::string> added;
+  for (const auto& [key, value] : values) {
+    const std::string v = OneLine(value);
+    if (const auto it = known.find(LowerCase(key)); it != known.end()) {
+      std::string& line = lines_[it->second];
+      std::string updated = line.substr(0, line.find('=') + 1) + v;
+      if (updated != line) {
+        line = std::move(updated);
+        modified_ = true;
+      }
+    } else {
+      added.push_back(key + "=" + v);
+    }
+  }
+  if (added.empty()) return;
+  std::size_t at = span.End;
+  while (at > span.Header + 1 && Trim(lines_[at - 1]).empty()) --at;
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), added.begin(), added.end());
+  modified_ = true;
+}
+
+void IniFile::DeleteKeysIf(const std::string& section, const std::function<bool(std::string_view key)>& doomed) {
+  Span span{};
+  if (!FindSection(section, span)) return;
+  std::string_view k;
+  std::vector<std::string> kept;
+  kept.reserve(lines_.size());
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    if (i > span.Header && i < span.End && KeyOf(lines_[i], k) && doomed(k)) {
+      modified_ = true;
+      continue;
+    }
+    kept.push_back(std::move(lines_[i]));
+  }
+  lines_ = std::move(kept);
 }
 
 void IniFile::WriteInteger(const std::string& section, const std::string& key, std::int64_t value) {

@@ -6,6 +6,9 @@
 // it does not change, keys keep their places, new keys go to the end of their
 // section; UpdateFile replaces the file atomically.
 #include <cstdint>
+#include <functional>
+#include <string_view>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,9 @@ class IniFile {
   bool SectionExists(const std::string& section) const;
   bool ValueExists(const std::string& section, const std::string& key) const;
   std::vector<std::string> KeyNames(const std::string& section) const;
+  // Every key and value of the section in file order, values as ReadString
+  // gives them.
+  std::vector<std::pair<std::string, std::string>> ReadSection(const std::string& section) const;
   std::string ReadString(const std::string& section, const std::string& key, const std::string& def) const;
   std::int32_t ReadInteger(const std::string& section, const std::string& key, std::int32_t def) const;
   std::int64_t ReadInt64(const std::string& section, const std::string& key, std::int64_t def) const;
@@ -29,6 +35,10 @@ class IniFile {
   void WriteInteger(const std::string& section, const std::string& key, std::int64_t value);
   void WriteBool(const std::string& section, const std::string& key, bool value);
   void DeleteKey(const std::string& section, const std::string& key);
+  // Many keys of one section at once, as WriteString would write them one
+  // by one, in one pass over the section.
+  void WriteKeys(const std::string& section, const std::vector<std::pair<std::string, std::string>>& values);
+  void DeleteKeysIf(const std::string& section, const std::function<bool(std::string_view key)>& doomed);
 
   std::string Text() const;
   bool Modified() const { return modified_; }

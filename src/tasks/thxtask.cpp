@@ -1,6 +1,7 @@
 #include "tasks/thxtask.h"
 
 #include <filesystem>
+#include <unordered_map>
 
 #include "app/folders.h"
 #include "app/frontend.h"
@@ -70,10 +71,12 @@ void THXTask::LoadFromFile() {
   Category = ini.ReadString(kTask, "Category", "");
   Url = ini.ReadString(kTask, "URL", "");
   Urls.clear();
+  std::unordered_map<std::string, std::string> urlKeys;
+  for (auto& [key, value] : ini.ReadSection(kUrls)) urlKeys.emplace(LowerCase(key), std::move(value));
   for (int i = 0;; ++i) {
-    std::string u = ini.ReadString(kUrls, "URL" + std::to_string(i), "");
-    if (u.empty()) break;
-    Urls.push_back(std::move(u));
+    const auto it = urlKeys.find("url" + std::to_string(i));
+    if (it == urlKeys.end() || it->second.empty()) break;
+    Urls.push_back(std::move(it->second));
   }
   StartPageTitle = ini.ReadString(kTask, "Start Page Title", "");
   Server = ini.ReadString(kTask, "Server", "");
@@ -105,11 +108,14 @@ bool THXTask::SaveToFile() {
   IniFile ini(FileName);
   ini.WriteString(kTask, "Task Name", Name);
   ini.WriteString(kTask, "URL", Url);
-  for (std::size_t i = 0; i < Urls.size(); ++i) ini.WriteString(kUrls, "URL" + std::to_string(i), Urls[i]);
-  for (const auto& key : ini.KeyNames(kUrls)) {
+  std::vector<std::pair<std::string, std::string>> urlKeys;
+  urlKeys.reserve(Urls.size());
+  for (std::size_t i = 0; i < Urls.size(); ++i) urlKeys.emplace_back("URL" + std::to_string(i), Urls[i]);
+  ini.WriteKeys(kUrls, urlKeys);
+  ini.DeleteKeysIf(kUrls, [&](std::string_view key) {
     long long index = 0;
-    if (UrlKeyIndex(key, index) && index >= static_cast<long long>(Urls.size())) ini.DeleteKey(kUrls, key);
-  }
+    return UrlKeyIndex(std::string(key), index) && index >= static_cast<long long>(Urls.size());
+  });
   ini.WriteString(kTask, "Start Page Title", StartPageTitle);
   ini.WriteString(kTask, "Server", Server);
   ini.WriteBool(kTask, "Can Update", CanUpdate);

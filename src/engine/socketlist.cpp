@@ -1,0 +1,33 @@
+#include "engine/socketlist.h"
+
+#include "app/mainqueue.h"
+
+void TSocketList::SetSlotCount(std::size_t n) {
+  while (slots_.size() < n) slots_.push_back(std::make_unique<TThreadSocket>());
+  for (std::size_t i = slots_.size(); i-- > 0 && slots_.size() > n;)
+    if (!slots_[i]->Busy()) slots_.erase(slots_.begin() + static_cast<std::ptrdiff_t>(i));
+}
+
+void TSocketList::StopAllSlots() {
+  for (auto& slot : slots_) {
+    slot->StopTransfer();
+    MainThread().processPending();
+  }
+}
+
+int TSocketList::CountBusySlots() const {
+  int busy = 0;
+  for (const auto& slot : slots_) busy += slot->Busy() ? 1 : 0;
+  return busy;
+}
+
+TThreadSocket* TSocketList::FirstIdle() {
+  for (auto& slot : slots_)
+    if (!slot->Busy()) return slot.get();
+  return nullptr;
+}
+
+TSocketList& SocketList() {
+  static TSocketList list;
+  return list;
+}
