@@ -46,6 +46,7 @@ const std::vector<SettingInfo>& AllSettings() {
       {"Local Intranet Folder", T::Text},
       {"Temp Folder", T::Text},
       {"Engine Pace", T::Integer, 0, 60000},
+      {"Work Offline", T::Flag},
       {"HOME URL", T::Text},
       {"Compression", T::Integer, 0, 9},
       {"Use Paths", T::Flag},

@@ -1,6 +1,8 @@
 #include "app/startup.h"
 
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -105,9 +107,25 @@ void ReleaseTaskRunLock() {
   lockFd = -1;
 }
 
+bool MachineIsOnline() {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return true;  // cannot tell: do not block the user
+  bool online = false;
+  for (ifaddrs* i = list; i && !online; i = i->ifa_next)
+    online = i->ifa_addr && (i->ifa_flags & IFF_UP) && !(i->ifa_flags & IFF_LOOPBACK) &&
+             (i->ifa_addr->sa_family == AF_INET || i->ifa_addr->sa_family == AF_INET6);
+  freeifaddrs(list);
+  return online;
+}
+
+void DetectWorkOffline() { WriteSetting(kSettingsKey, "Work Offline", !MachineIsOnline()); }
+
+bool WorkOffline() { return ReadSetting(kSettingsKey, "Work Offline", false); }
+
 void StartModule() {
   if (!HXApp) HXApp = new THXApp();
   if (AcquireTaskRunLock(HXApp->TasksFolder)) {
+    DetectWorkOffline();
     HXApp->ResetActiveTasks();
   } else {
     UI().ShowWarning("Another Harvix front end is running tasks; this one will not run or reset them.");

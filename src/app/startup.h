@@ -23,6 +23,13 @@ bool AcquireTaskRunLock(const std::string& tasksFolder);
 bool HoldsTaskRunLock();
 void ReleaseTaskRunLock();
 
+// True when an interface other than loopback is up with an address.
+bool MachineIsOnline();
+// Sets the "Work Offline" flag from the network at start: offline when no
+// interface but loopback is up. While offline no request leaves the machine.
+void DetectWorkOffline();
+bool WorkOffline();
+
 // Creates HXApp and, when this process may run tasks, resets stale entries
 // of the active-task list.
 void StartModule();

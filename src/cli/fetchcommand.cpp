@@ -88,16 +88,6 @@ std::unique_ptr<THXTask> PrepareTask(const FetchOptions& o) {
   return task;
 }
 
-void ConfigureSlots() {
-  SlotSettings& s = TThreadSocket::Settings();
-  s.PaceMs = HXApp->EnginePace;
-  if (const char* ca = std::getenv("HARVIX_CA_FILE")) s.CaFile = ca;
-  if (HXApp->UseProxy && !HXApp->ProxyAddress.empty()) {
-    s.Proxy = HXApp->ProxyAddress + (HXApp->ProxyPort.empty() ? "" : ":" + HXApp->ProxyPort);
-    s.ProxyUserPassword = HXApp->ProxyAuthorization;
-  }
-}
-
 void ShowProgress(const THXTask& t, int busy, bool final) {
   char line[200];
   std::snprintf(line, sizeof line, "%s: %d/%d pages, %d/%d files, %d errors, %.1f kB, %d busy",
@@ -134,8 +124,9 @@ int FetchCommand(const Args& args) {
     return 1;
   }
   FirstRunSetup();
+  DetectWorkOffline();
   if (options.Pace >= 0) HXApp->EnginePace = options.Pace;
-  ConfigureSlots();
+  ConfigureSlotsFromSettings();
   std::signal(SIGINT, [](int) { interrupted = 1; });
   std::signal(SIGTERM, [](int) { interrupted = 1; });
 

@@ -1,6 +1,10 @@
 #include "engine/socketlist.h"
 
+#include <cstdlib>
+
 #include "app/mainqueue.h"
+#include "app/startup.h"
+#include "app/thxapp.h"
 
 void TSocketList::SetSlotCount(std::size_t n) {
   while (slots_.size() < n) slots_.push_back(std::make_unique<TThreadSocket>());
@@ -30,4 +34,17 @@ TThreadSocket* TSocketList::FirstIdle() {
 TSocketList& SocketList() {
   static TSocketList list;
   return list;
+}
+
+void ConfigureSlotsFromSettings() {
+  SlotSettings& s = TThreadSocket::Settings();
+  s.PaceMs = HXApp ? HXApp->EnginePace : 1000;
+  s.Offline = WorkOffline();
+  if (const char* ca = std::getenv("HARVIX_CA_FILE")) s.CaFile = ca;
+  s.Proxy.clear();
+  s.ProxyUserPassword.clear();
+  if (HXApp && HXApp->UseProxy && !HXApp->ProxyAddress.empty()) {
+    s.Proxy = HXApp->ProxyAddress + (HXApp->ProxyPort.empty() ? "" : ":" + HXApp->ProxyPort);
+    s.ProxyUserPassword = HXApp->ProxyAuthorization;
+  }
 }

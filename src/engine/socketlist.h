@@ -23,3 +23,8 @@ class TSocketList {
 };
 
 TSocketList& SocketList();
+
+// Fills TThreadSocket::Settings() from the program's settings: pace, proxy,
+// work-offline state, and extra trusted certificates named by
+// $HARVIX_CA_FILE. Main thread, while no transfer runs.
+void ConfigureSlotsFromSettings();

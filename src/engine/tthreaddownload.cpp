@@ -24,6 +24,8 @@ int Pace() { return HXApp ? HXApp->EnginePace : 1000; }
 
 }  // namespace
 
+TThreadDownload* ThreadDownload = nullptr;
+
 TThreadDownload::TThreadDownload(TSocketList& slots)
     : slots_(slots), thread_([this](std::stop_token stop) { Run(stop); }) {}
 

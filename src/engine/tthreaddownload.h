@@ -61,3 +61,6 @@ class TThreadDownload {
   std::unordered_map<std::string, int> incomplete_;
   std::jthread thread_;
 };
+
+// The dispatcher of this process, while the front end has one.
+extern TThreadDownload* ThreadDownload;

@@ -4,16 +4,21 @@
 #include <QCloseEvent>
 #include <QMessageBox>
 #include <QPalette>
+#include <algorithm>
 
 #include "app/folders.h"
 #include "app/language.h"
 #include "app/startup.h"
 #include "app/thxapp.h"
+#include "engine/socketlist.h"
+#include "engine/tthreaddownload.h"
 
 TFormHarvix::TFormHarvix(QWidget* parent) : QMainWindow(parent) {
   setObjectName("FormHarvix");
   FormCreate();
 }
+
+TFormHarvix::~TFormHarvix() { FormDestroy(); }
 
 void TFormHarvix::FormCreate() {
   QApplication::setApplicationName("Harvix");
@@ -40,7 +45,30 @@ void TFormHarvix::FormActivate() {
   const WindowBounds b = ReadWindowBounds();
   setGeometry(geometry().x(), geometry().y(), b.Width, b.Height);
   move(b.Left, b.Top);
+  if (HXApp) {
+    ConfigureSlotsFromSettings();
+    SocketList().SetSlotCount(static_cast<std::size_t>(std::clamp(HXApp->Connections, 1, 16)));
+  }
   QApplication::restoreOverrideCursor();
+}
+
+void TFormHarvix::paintEvent(QPaintEvent* event) {
+  QMainWindow::paintEvent(event);
+  if (!painted_) FormPaint();
+}
+
+void TFormHarvix::FormPaint() {
+  painted_ = true;
+  // Waits stopped until a run starts it.
+  dispatcher_ = std::make_unique<TThreadDownload>(SocketList());
+  ThreadDownload = dispatcher_.get();
+}
+
+void TFormHarvix::FormDestroy() {
+  ThreadDownload = nullptr;
+  dispatcher_.reset();
+  SocketList().StopAllSlots();
+  SocketList().SetSlotCount(0);
 }
 
 void TFormHarvix::closeEvent(QCloseEvent* event) {
