@@ -83,7 +83,8 @@ void TThreadDownload::Run(std::stop_token stop) {
 
 void TThreadDownload::Dispatch() {
   THXTask* task = Current();
-  if (!task) return;
+  // A step queued before Stop may run after it; a stopped run starts nothing.
+  if (!task || stop_.load()) return;
   // One item a step at a steady pace; at pace 0 every idle slot is filled.
   const bool fill = Pace() == 0;
   do {

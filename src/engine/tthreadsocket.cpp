@@ -20,8 +20,7 @@ constexpr auto kProgressEvery = 100ms;
 
 struct TThreadSocket::Attempt {
   std::uint64_t Generation = 0;
-  std::string URL, LocalFile, UserAgent, User, Password, LastModified;
-  bool UseCache = false;
+  HttpRequest Request;  // what the slot was armed with
   std::int64_t ReportedBytes = 0;
   std::chrono::steady_clock::time_point LastReport{};
 };
@@ -65,13 +64,24 @@ void TThreadSocket::Arm(Arming a) {
 }
 
 void TThreadSocket::StopTransfer() {
+  Callback progress;
   {
     std::lock_guard lock(mutex_);
     if (client_ && !url_.empty()) {
       statusText_ = "Transfer Stopped";
       client_->Abort();
     }
+    // The bytes counted for this attempt never reach the disk, and a resumed
+    // run counts the item again: as after a failure, a last report of no
+    // bytes takes them back. The new generation keeps the worker from
+    // changing the count before that report reads it.
+    if (!url_.empty()) {
+      ++generation_;
+      contentLength_ = bytesReceived_ = 0;
+      progress = onProgress_;
+    }
   }
+  if (progress) progress(*this);
   ClearSlot();
   wake_.notify_all();
 }
@@ -137,18 +147,19 @@ void TThreadSocket::Serve(std::stop_token stop) {
   {
     std::lock_guard lock(mutex_);
     a.Generation = generation_;
-    a.URL = url_;
-    a.LocalFile = localFile_;
-    a.UserAgent = userAgent_;
-    a.User = user_;
-    a.Password = password_;
-    a.LastModified = lastModifiedIn_;
-    a.UseCache = useCache_;
+    a.Request.URL = url_;
+    a.Request.LocalFile = localFile_;
+    a.Request.UserAgent = userAgent_;
+    a.Request.User = user_;
+    a.Request.Password = password_;
+    a.Request.LastModified = lastModifiedIn_;
+    a.Request.UseCache = useCache_;
     if (!client_) client_ = std::make_unique<THttpClient>();
     client_->ClearAbort();
   }
-  if (StartsText("http://", a.URL) || StartsText("https://", a.URL)) {
-    if (ContainsText(a.URL, "cgi") || ContainsText(a.URL, ".asp") || ContainsText(a.URL, ".php3")) {
+  const std::string& url = a.Request.URL;
+  if (StartsText("http://", url) || StartsText("https://", url)) {
+    if (ContainsText(url, "cgi") || ContainsText(url, ".asp") || ContainsText(url, ".php3")) {
       // Spreads requests to server scripts; a stop or a new arming ends it.
       std::unique_lock lock(mutex_);
       wake_.wait_for(lock, stop, std::chrono::milliseconds(5 * Settings().PaceMs),
@@ -156,7 +167,7 @@ void TThreadSocket::Serve(std::stop_token stop) {
       if (generation_ != a.Generation || stop.stop_requested()) return;
     }
     FetchHttp(a, stop);
-  } else if (StartsText("file://", a.URL)) {
+  } else if (StartsText("file://", url)) {
     CopyLocalFile(a);
   } else {
     // No transfer for other schemes: the item ends as an error at once, so
@@ -204,16 +215,9 @@ void TThreadSocket::FetchHttp(Attempt& a, std::stop_token stop) {
   client.OnEndTransfer = [&] { SetStatus(gen, "Transfer Complete", false); };
 
   std::error_code ec;
-  fs::create_directories(fs::path(a.LocalFile).parent_path(), ec);
+  fs::create_directories(fs::path(a.Request.LocalFile).parent_path(), ec);
   const SlotSettings& s = Settings();
-  HttpRequest request;
-  request.URL = a.URL;
-  request.LocalFile = a.LocalFile;
-  request.UseCache = a.UseCache;
-  request.LastModified = a.LastModified;
-  request.UserAgent = a.UserAgent;
-  request.User = a.User;
-  request.Password = a.Password;
+  HttpRequest& request = a.Request;
   request.Proxy = s.Proxy;
   request.ProxyUserPassword = s.ProxyUserPassword;
   request.CaFile = s.CaFile;
@@ -241,15 +245,16 @@ void TThreadSocket::FetchHttp(Attempt& a, std::stop_token stop) {
 }
 
 void TThreadSocket::CopyLocalFile(Attempt& a) {
-  const std::string source = a.URL.substr(7);
+  const std::string source = a.Request.URL.substr(7);
   std::error_code ec;
   if (!fs::is_regular_file(source, ec)) {
     SetStatus(a.Generation, "Error", false);
     return;
   }
-  fs::create_directories(fs::path(a.LocalFile).parent_path(), ec);
-  fs::copy_file(source, a.LocalFile, fs::copy_options::overwrite_existing, ec);
-  const auto size = fs::file_size(a.LocalFile, ec);
+  const std::string& target = a.Request.LocalFile;
+  fs::create_directories(fs::path(target).parent_path(), ec);
+  fs::copy_file(source, target, fs::copy_options::overwrite_existing, ec);
+  const auto size = fs::file_size(target, ec);
   std::lock_guard lock(mutex_);
   if (a.Generation != generation_) return;
   contentLength_ = bytesReceived_ = ec ? 0 : static_cast<std::int64_t>(size);

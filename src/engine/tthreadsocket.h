@@ -3,9 +3,10 @@
 // arms the slot on the main thread with Arm, which writes URL last under the
 // slot's lock and wakes the worker; the worker copies the fields it needs
 // under the same lock and then transfers without holding it. StopTransfer
-// (main thread) aborts a transfer in progress; a stopped attempt is never
-// reported. OnDone and OnProgress run on the main thread, the worker
-// waiting for them, and only while the attempt they belong to is current.
+// (main thread) aborts a transfer in progress; a stopped attempt's outcome is
+// never reported, only a last progress report of no bytes. OnDone and
+// OnProgress run on the main thread, the worker waiting for them, and only
+// while the attempt they belong to is current.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
