@@ -32,6 +32,13 @@ class Frontend {
   // The task's counters were reset or changed in bulk; views showing them redraw.
   virtual void RefreshTaskCounters(const THXTask& task) {}
   virtual void Beep() {}
+  // The task editor on a new task, for a download without a named profile.
+  // True when the user saved it (the editor saves the task itself).
+  virtual bool EditNewTask(THXTask& task) { return false; }
+  // The list of tasks changed (a task was created, started or ended).
+  virtual void TasksChanged() {}
+  // A run started or ended: the animation and the run button follow.
+  virtual void RunStateChanged(bool running) {}
 };
 
 // The front end of this process; a silent default until one is installed.

@@ -28,6 +28,9 @@ std::string LanguageString(int number) {
     if (!ReadWholeFile(path)) path = ResourcesFolder() + name + ".lng";
     cur = Loaded{name, std::make_unique<IniFile>(path)};
   }
-  const std::string text = cur.File->ReadString("Strings", std::to_string(number), "");
+  std::string text = cur.File->ReadString("Strings", std::to_string(number), "");
+  // A language file installed by an older version lacks newer messages; the
+  // shipped file of the same name may have them.
+  if (text.empty()) text = IniFile(ResourcesFolder() + name + ".lng").ReadString("Strings", std::to_string(number), "");
   return text.empty() ? "undefined language string" : text;
 }

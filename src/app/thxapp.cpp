@@ -243,9 +243,8 @@ void THXApp::ResetActiveTasks() {
   }
 }
 
-std::unique_ptr<THXTask> THXApp::FindDueTask() {
+std::unique_ptr<THXTask> THXApp::FindDueTask(TDateTime now) {
   const std::vector<std::string> snapshot = ActiveTasks;
-  const TDateTime now = Now();
   for (const auto& path : snapshot) {
     if (DropMissingTask(path)) continue;
     auto task = THXTask::LoadTask(path);

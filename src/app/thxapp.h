@@ -77,7 +77,7 @@ class THXApp {
   void UpdateActiveTask(const std::string& fileName, bool active);
   void ResetActiveTasks();
   // The first due task of the active-task list (the caller owns it), or null.
-  std::unique_ptr<THXTask> FindDueTask();
+  std::unique_ptr<THXTask> FindDueTask(TDateTime now = Now());
 
  private:
   void LoadActiveTasks();

@@ -9,3 +9,8 @@ using Args = std::vector<std::string>;
 int SettingsCommand(const Args& args);
 int TaskCommand(const Args& args);
 int FetchCommand(const Args& args);
+int GetCommand(const Args& args);
+int RunCommand(const Args& args);
+int ScheduleCommand(const Args& args);
+int TasksCommand(const Args& args);
+int DaemonCommand(const Args& args);

@@ -21,7 +21,12 @@ void Usage(std::ostream& out) {
          "Commands:\n"
          "  settings [NAME [VALUE]]   list, show or change program settings\n"
          "  task show FILE.hxt        show every member of a task and its profile\n"
-         "  fetch URL...              download the URLs (no links followed)\n\n"
+         "  fetch URL...              download the URLs (no links followed)\n"
+         "  get URL [OPTIONS]         create a download task and run it to the end\n"
+         "  run TASK [--resume|...]   run an existing task\n"
+         "  schedule TASK WHEN        set when a task runs\n"
+         "  tasks [CATEGORY]          list the tasks\n"
+         "  daemon                    run scheduled tasks unattended\n\n"
          "Run 'harvix-cli COMMAND --help' for the details of one command.\n";
 }
 
@@ -42,6 +47,11 @@ int main(int argc, char** argv) {
   if (command == "settings") code = SettingsCommand(args);
   else if (command == "task") code = TaskCommand(args);
   else if (command == "fetch") code = FetchCommand(args);
+  else if (command == "get") code = GetCommand(args);
+  else if (command == "run") code = RunCommand(args);
+  else if (command == "schedule") code = ScheduleCommand(args);
+  else if (command == "tasks") code = TasksCommand(args);
+  else if (command == "daemon") code = DaemonCommand(args);
   else {
     std::cerr << "harvix-cli: unknown command \"" << command << "\"\n";
     Usage(std::cerr);

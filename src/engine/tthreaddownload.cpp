@@ -100,7 +100,11 @@ bool TThreadDownload::DispatchOne(THXTask& task) {
     StartTransfer(*slot, std::move(item));
     return true;
   }
-  if (slots_.CountBusySlots() > 0 || !task.AllAccounted() || task.NextPageToParse()) return false;
+  // Complete when nothing is busy, nothing marked is left to hand out and no
+  // saved page waits for parsing. Unmarked items (media of a mapping run)
+  // are counted in the totals but never fetched: waiting for the counters
+  // to add up would never end such a run.
+  if (slots_.CountBusySlots() > 0 || task.NextPageToParse()) return false;
   task.Status = tsDownloadComplete;
   task.SaveDownloads();
   stop_.store(true);

@@ -189,8 +189,11 @@ bool THXTask::RequestRun() {
     if (!method) return false;
     RunMethod = static_cast<std::uint8_t>(*method);
   }
+  // Asked to run now, it runs now: a moment left from an earlier schedule
+  // must not hold it back.
   Status = tsScheduled;
   Schedule = "Now";
+  NextRun = 0;
   SaveToFile();
   return true;
 }

@@ -1,0 +1,128 @@
+#include "cli/session.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/mainqueue.h"
+#include "app/runcontrol.h"
+#include "app/startup.h"
+#include "app/thxapp.h"
+#include "engine/socketlist.h"
+#include "engine/tthreaddownload.h"
+#include "schedule/tthreadschedule.h"
+
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+
+// Until page parsing exists, a fetched page is taken as parsed with no links.
+void TakeFetchedPages() {
+  THXTask* task = HXApp ? HXApp->CurrentTask.get() : nullptr;
+  if (!task || task->Status != tsDownloading) return;
+  bool any = false;
+  while (auto page = task->NextPageToParse()) {
+    page->State = isParsed;
+    page->Store();
+    any = true;
+  }
+  if (any && ThreadDownload) ThreadDownload->Wake();
+}
+
+}  // namespace
+
+Session::Session() = default;
+
+Session::~Session() {
+  schedule_.reset();
+  if (THXTask* task = HXApp ? HXApp->CurrentTask.get() : nullptr; task && task->IsActive()) StopCurrentTask();
+  ThreadDownload = nullptr;
+  dispatcher_.reset();
+  SocketList().StopAllSlots();
+  SocketList().SetSlotCount(0);
+  if (HXApp == app_.get()) HXApp = nullptr;
+  app_.reset();
+  ReleaseTaskRunLock();
+}
+
+bool Session::Interrupted() { return interrupted != 0; }
+
+bool Session::Start(std::string& error) {
+  app_ = std::make_unique<THXApp>();
+  HXApp = app_.get();
+  if (!AcquireTaskRunLock(HXApp->TasksFolder)) {
+    error = "another Harvix is running tasks (the window or another harvix-cli); try again when it has finished";
+    return false;
+  }
+  FirstRunSetup();
+  DetectWorkOffline();
+  HXApp->ResetActiveTasks();
+  ConfigureSlotsFromSettings();
+  SocketList().SetSlotCount(static_cast<std::size_t>(std::clamp(HXApp->Connections, 1, 16)));
+  dispatcher_ = std::make_unique<TThreadDownload>(SocketList());
+  ThreadDownload = dispatcher_.get();
+  schedule_ = std::make_unique<TThreadSchedule>();
+  std::signal(SIGINT, [](int) { interrupted = 1; });
+  std::signal(SIGTERM, [](int) { interrupted = 1; });
+  terminal_ = isatty(2);
+  return true;
+}
+
+bool Session::PumpUntil(const std::function<bool()>& done) {
+  auto lastShown = std::chrono::steady_clock::now();
+  while (!done()) {
+    if (interrupted) return false;
+    MainThread().waitForWork(std::chrono::milliseconds(50));
+    MainThread().processPending();
+    TakeFetchedPages();
+    THXTask* task = HXApp->CurrentTask.get();
+    if (terminal_ && task && task->IsActive() && std::chrono::steady_clock::now() - lastShown > std::chrono::milliseconds(200)) {
+      ShowProgress(*task, false);
+      lastShown = std::chrono::steady_clock::now();
+    }
+  }
+  return true;
+}
+
+void Session::ShowProgress(const THXTask& t, bool final) {
+  if (!terminal_ && !final) return;
+  char line[220];
+  std::snprintf(line, sizeof line, "%s: %d/%d pages, %d/%d files, %d errors, %.1f kB, %d busy", t.Name.c_str(),
+                t.PagesSaved, t.TotalPages, t.ResourcesSaved, t.TotalResources, t.PageErrors + t.ResourceErrors,
+                static_cast<double>(t.TotalBytes) / 1024.0, SocketList().CountBusySlots());
+  if (terminal_) std::fprintf(stderr, "\r%-79s%s", line, final ? "\n" : "");
+  else std::fprintf(stderr, "%s\n", line);
+}
+
+int WaitForRun(Session& session, const std::string& fileName) {
+  bool started = false;
+  auto current = [&]() -> THXTask* {
+    THXTask* t = HXApp->CurrentTask.get();
+    return t && t->FileName == fileName ? t : nullptr;
+  };
+  const bool ended = session.PumpUntil([&] {
+    THXTask* t = current();
+    if (t && t->IsActive()) started = true;
+    return started && t && !t->IsActive();
+  });
+  THXTask* task = current();
+  if (!ended) {
+    StopCurrentTask();
+    if (task) session.ShowProgress(*task, true);
+    return 3;
+  }
+  session.ShowProgress(*task, true);
+  if (task->Status == tsStopped) return 3;
+  return task->PageErrors + task->ResourceErrors > 0 ? 1 : 0;
+}
+
+std::string ResolveTaskFile(const std::string& name) {
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(name, ec)) return std::filesystem::absolute(name).string();
+  const std::string below = HXApp->TasksFolder + name + (name.size() > 4 && name.ends_with(".hxt") ? "" : ".hxt");
+  return std::filesystem::is_regular_file(below, ec) ? below : std::string();
+}
