@@ -187,7 +187,20 @@ std::unique_ptr<THXTask> THXApp::DropCurrentTask() {
 
 std::string THXApp::ActiveTasksFileName() const { return TasksFolder + "ActiveTasks.lst"; }
 
+namespace {
+std::int64_t FileStamp(const std::string& path) {
+  std::error_code ec;
+  const auto t = fs::last_write_time(path, ec);
+  return ec ? -1 : static_cast<std::int64_t>(t.time_since_epoch().count());
+}
+}  // namespace
+
+void THXApp::ReloadActiveTasksIfChanged() {
+  if (FileStamp(ActiveTasksFileName()) != activeListStamp_) LoadActiveTasks();
+}
+
 void THXApp::LoadActiveTasks() {
+  activeListStamp_ = FileStamp(ActiveTasksFileName());
   ActiveTasks.clear();
   const auto text = ReadWholeFile(ActiveTasksFileName());
   if (!text) return;
@@ -207,6 +220,7 @@ void THXApp::SaveActiveTasks() {
   for (const auto& path : ActiveTasks) text += path + "\r\n";
   ForceDirectories(TasksFolder);
   WriteFileAtomic(ActiveTasksFileName(), text);
+  activeListStamp_ = FileStamp(ActiveTasksFileName());
 }
 
 void THXApp::UpdateActiveTask(const std::string& fileName, bool active) {
@@ -244,6 +258,7 @@ void THXApp::ResetActiveTasks() {
 }
 
 std::unique_ptr<THXTask> THXApp::FindDueTask(TDateTime now) {
+  ReloadActiveTasksIfChanged();
   const std::vector<std::string> snapshot = ActiveTasks;
   for (const auto& path : snapshot) {
     if (DropMissingTask(path)) continue;

@@ -84,6 +84,10 @@ class THXApp {
   void SaveActiveTasks();
   // Entries whose task file is gone leave the list; nothing recreates them.
   bool DropMissingTask(const std::string& path);
+  // Another process (harvix-cli schedule) may change the list file: its
+  // time when we last read or wrote it tells us to read it again.
+  void ReloadActiveTasksIfChanged();
+  std::int64_t activeListStamp_ = -1;
   std::string sessionTempFolder_;
 };
 

@@ -11,7 +11,9 @@
 #include "app/startup.h"
 #include "app/thxapp.h"
 #include "engine/socketlist.h"
+#include "app/runcontrol.h"
 #include "engine/tthreaddownload.h"
+#include "schedule/tthreadschedule.h"
 
 TFormHarvix::TFormHarvix(QWidget* parent) : QMainWindow(parent) {
   setObjectName("FormHarvix");
@@ -59,12 +61,15 @@ void TFormHarvix::paintEvent(QPaintEvent* event) {
 
 void TFormHarvix::FormPaint() {
   painted_ = true;
-  // Waits stopped until a run starts it.
+  // The dispatcher waits stopped until a run starts it; the schedule thread
+  // starts every run, so only the holder of the task-run lock gets one.
   dispatcher_ = std::make_unique<TThreadDownload>(SocketList());
   ThreadDownload = dispatcher_.get();
+  if (HXApp && HoldsTaskRunLock()) schedule_ = std::make_unique<TThreadSchedule>();
 }
 
 void TFormHarvix::FormDestroy() {
+  schedule_.reset();
   ThreadDownload = nullptr;
   dispatcher_.reset();
   SocketList().StopAllSlots();
@@ -88,12 +93,12 @@ bool TFormHarvix::FormCloseQuery() {
       QString::fromStdString(LanguageString(726) + "\n" + LanguageString(727)),
       QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
   if (answer != QMessageBox::Yes) return false;
-  task->Status = tsStopped;
-  task->SaveToFile();
+  StopCurrentTask();
   return true;
 }
 
 void TFormHarvix::FormClose() {
+  schedule_.reset();
   if (HXApp) RemoveTempFolder(HXApp->TempFolder());
   if (!isMinimized() && !isMaximized() && !isFullScreen())
     WriteWindowBounds({x(), y(), width(), height()});

@@ -7,6 +7,7 @@
 #include <memory>
 
 class TThreadDownload;
+class TThreadSchedule;
 
 class TFormHarvix : public QMainWindow {
   Q_OBJECT
@@ -33,4 +34,5 @@ class TFormHarvix : public QMainWindow {
   bool activated_ = false;
   bool painted_ = false;
   std::unique_ptr<TThreadDownload> dispatcher_;
+  std::unique_ptr<TThreadSchedule> schedule_;
 };
