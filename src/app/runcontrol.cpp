@@ -8,6 +8,7 @@
 #include "app/thxapp.h"
 #include "engine/socketlist.h"
 #include "engine/tthreaddownload.h"
+#include "parse/tthreadparse.h"
 #include "schedule/schedule.h"
 #include "tasks/thxtask.h"
 #include "url/localfile.h"
@@ -87,10 +88,12 @@ void RunTask(std::unique_ptr<THXTask> task) {
   ConfigureSlotsFromSettings();
   if (SocketList().Count() == 0) SocketList().SetSlotCount(static_cast<std::size_t>(std::clamp(app.Connections, 1, 16)));
   if (ThreadDownload) ThreadDownload->Resume();
+  if (ThreadParse) ThreadParse->Start(&run);
 }
 
 void EndTaskRun(THXTask& task) {
   if (ThreadDownload) ThreadDownload->Stop();
+  if (ThreadParse) ThreadParse->Pause();
   SocketList().StopAllSlots();
   task.ResetInProgressItems();
   // The dispatcher's own last save happens on its thread; a front end that

@@ -96,7 +96,7 @@ void ShowProgress(const THXTask& t, int busy, bool final) {
   std::fprintf(stderr, "\r%-79s%s", line, final ? "\n" : "");
 }
 
-// Until page parsing exists, a fetched page is taken as parsed with no links.
+// fetch follows no links: a fetched page is taken as parsed with none in it.
 void TakeFetchedPages(THXTask& task) {
   while (auto page = task.NextPageToParse()) {
     page->State = isParsed;

@@ -14,24 +14,12 @@
 #include "app/thxapp.h"
 #include "engine/socketlist.h"
 #include "engine/tthreaddownload.h"
+#include "parse/tthreadparse.h"
 #include "schedule/tthreadschedule.h"
 
 namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
-
-// Until page parsing exists, a fetched page is taken as parsed with no links.
-void TakeFetchedPages() {
-  THXTask* task = HXApp ? HXApp->CurrentTask.get() : nullptr;
-  if (!task || task->Status != tsDownloading) return;
-  bool any = false;
-  while (auto page = task->NextPageToParse()) {
-    page->State = isParsed;
-    page->Store();
-    any = true;
-  }
-  if (any && ThreadDownload) ThreadDownload->Wake();
-}
 
 }  // namespace
 
@@ -42,6 +30,8 @@ Session::~Session() {
   if (THXTask* task = HXApp ? HXApp->CurrentTask.get() : nullptr; task && task->IsActive()) StopCurrentTask();
   ThreadDownload = nullptr;
   dispatcher_.reset();
+  ThreadParse = nullptr;
+  parser_.reset();
   SocketList().StopAllSlots();
   SocketList().SetSlotCount(0);
   if (HXApp == app_.get()) HXApp = nullptr;
@@ -63,6 +53,8 @@ bool Session::Start(std::string& error) {
   HXApp->ResetActiveTasks();
   ConfigureSlotsFromSettings();
   SocketList().SetSlotCount(static_cast<std::size_t>(std::clamp(HXApp->Connections, 1, 16)));
+  parser_ = std::make_unique<TThreadParse>();
+  ThreadParse = parser_.get();
   dispatcher_ = std::make_unique<TThreadDownload>(SocketList());
   ThreadDownload = dispatcher_.get();
   schedule_ = std::make_unique<TThreadSchedule>();
@@ -78,7 +70,6 @@ bool Session::PumpUntil(const std::function<bool()>& done) {
     if (interrupted) return false;
     MainThread().waitForWork(std::chrono::milliseconds(50));
     MainThread().processPending();
-    TakeFetchedPages();
     THXTask* task = HXApp->CurrentTask.get();
     if (terminal_ && task && task->IsActive() && std::chrono::steady_clock::now() - lastShown > std::chrono::milliseconds(200)) {
       ShowProgress(*task, false);

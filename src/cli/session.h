@@ -9,6 +9,7 @@
 
 class TThreadDownload;
 class TThreadSchedule;
+class TThreadParse;
 class THXApp;
 class THXTask;
 
@@ -26,6 +27,7 @@ class Session {
 
  private:
   std::unique_ptr<THXApp> app_;
+  std::unique_ptr<TThreadParse> parser_;
   std::unique_ptr<TThreadDownload> dispatcher_;
   std::unique_ptr<TThreadSchedule> schedule_;
   bool terminal_ = false;

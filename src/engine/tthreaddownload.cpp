@@ -5,6 +5,7 @@
 
 #include "app/mainqueue.h"
 #include "app/thxapp.h"
+#include "parse/tthreadparse.h"
 #include "tasks/thxqitem.h"
 #include "tasks/thxtask.h"
 #include "url/tbwurl.h"
@@ -203,6 +204,7 @@ void TThreadDownload::RecordOutcome(TThreadSocket& slot) {
   }
   slot.ClearSlot();
   Wake();
+  if (saved && ThreadParse) ThreadParse->Wake();
 }
 
 void TThreadDownload::RecordProgress(TThreadSocket& slot) {

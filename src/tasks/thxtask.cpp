@@ -176,6 +176,14 @@ std::string THXTask::StartPageFile() const {
   return LocalFileName(OutputFolder(), URLDirectory(Url), Url, HomeHost());
 }
 
+const std::string& THXTask::StartFolderUrl() {
+  if (!startFolderKnown_) {
+    startFolderUrl_ = URLDirectory(Url);
+    startFolderKnown_ = true;
+  }
+  return startFolderUrl_;
+}
+
 const std::string& THXTask::DownloadsFileName() {
   if (downloadsFileName_.empty())
     downloadsFileName_ = IncludeTrailingSlash(fs::path(FileName).parent_path().string()) + Name + ".dwn";

@@ -97,6 +97,9 @@ class THXTask {
   // start URL, or of the first URL of the list.
   std::string HomeHost() const;
   std::string StartPageFile() const;
+  // The start URL's directory: the "current directory" of the location
+  // rules. Computed at first use and kept for the object's life.
+  const std::string& StartFolderUrl();
 
   // The downloads list. Item indexes are those of URL lines (even numbers).
   std::unique_ptr<THXQItem> GetItem(std::size_t urlLine);
@@ -129,4 +132,6 @@ class THXTask {
   std::unique_ptr<THXQItem> NextItem(std::int32_t& cursor, bool pages);
   void ReportProgress(const std::string& message, std::size_t position);
   std::string downloadsFileName_;
+  std::string startFolderUrl_;
+  bool startFolderKnown_ = false;
 };

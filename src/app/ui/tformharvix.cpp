@@ -13,6 +13,7 @@
 #include "engine/socketlist.h"
 #include "app/runcontrol.h"
 #include "engine/tthreaddownload.h"
+#include "parse/tthreadparse.h"
 #include "schedule/tthreadschedule.h"
 
 TFormHarvix::TFormHarvix(QWidget* parent) : QMainWindow(parent) {
@@ -63,6 +64,8 @@ void TFormHarvix::FormPaint() {
   painted_ = true;
   // The dispatcher waits stopped until a run starts it; the schedule thread
   // starts every run, so only the holder of the task-run lock gets one.
+  parser_ = std::make_unique<TThreadParse>();
+  ThreadParse = parser_.get();
   dispatcher_ = std::make_unique<TThreadDownload>(SocketList());
   ThreadDownload = dispatcher_.get();
   if (HXApp && HoldsTaskRunLock()) schedule_ = std::make_unique<TThreadSchedule>();
@@ -72,6 +75,8 @@ void TFormHarvix::FormDestroy() {
   schedule_.reset();
   ThreadDownload = nullptr;
   dispatcher_.reset();
+  ThreadParse = nullptr;
+  parser_.reset();
   SocketList().StopAllSlots();
   SocketList().SetSlotCount(0);
 }

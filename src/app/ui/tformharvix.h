@@ -8,6 +8,7 @@
 
 class TThreadDownload;
 class TThreadSchedule;
+class TThreadParse;
 
 class TFormHarvix : public QMainWindow {
   Q_OBJECT
@@ -33,6 +34,7 @@ class TFormHarvix : public QMainWindow {
 
   bool activated_ = false;
   bool painted_ = false;
+  std::unique_ptr<TThreadParse> parser_;
   std::unique_ptr<TThreadDownload> dispatcher_;
   std::unique_ptr<TThreadSchedule> schedule_;
 };

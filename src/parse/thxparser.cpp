@@ -1,0 +1,211 @@
+#include "parse/thxparser.h"
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+#include "url/textutil.h"
+
+namespace {
+
+constexpr std::string_view kNameStops = "\t\n\r \"'=";
+constexpr std::string_view kNameLead = "\n\r \"'=";
+constexpr std::string_view kAfterAttrName = " \"'=";
+constexpr std::string_view kValueLead = "\n\r \"'=\\";
+constexpr std::string_view kUnquotedStops = " \"'>";
+constexpr std::string_view kScriptOpen = "<script";
+
+// Outside the text (position 0 or beyond the end) there is no character, so
+// no set ever holds one there and no loop runs off the end.
+bool IsOneOf(const std::string& text, std::size_t p, std::string_view set) {
+  return p >= 1 && p <= text.size() && set.find(text[p - 1]) != std::string_view::npos;
+}
+
+// Exact search from position start. A search from 0 finds nothing: a tag or
+// quote that was not found has no closing text either.
+std::size_t FindAt(const std::string& text, std::string_view what, std::size_t start) {
+  if (start == 0 || start > text.size() || what.empty()) return 0;
+  const std::size_t at = text.find(what, start - 1);
+  return at == std::string::npos ? 0 : at + 1;
+}
+
+std::size_t FindTextAt(const std::string& text, std::string_view pattern, std::size_t start) {
+  return start == 0 ? 0 : ContainsTextAt(text, pattern, start);
+}
+
+// Last position of c at or before upTo.
+std::size_t FindLastAt(const std::string& text, char c, std::size_t upTo) {
+  if (upTo == 0 || text.empty()) return 0;
+  const std::size_t at = text.rfind(c, upTo - 1);
+  return at == std::string::npos ? 0 : at + 1;
+}
+
+// Last match of the pattern, ignoring case, whose final character lies at or
+// before position endAt.
+std::size_t FindLastTextEndingBy(const std::string& text, std::string_view pattern, std::size_t endAt) {
+  if (endAt > text.size()) endAt = text.size();
+  if (pattern.empty() || endAt < pattern.size()) return 0;
+  const std::string_view view(text);
+  for (std::size_t p = endAt - pattern.size() + 1; p >= 1; --p)
+    if (SameText(view.substr(p - 1, pattern.size()), pattern)) return p;
+  return 0;
+}
+
+// Only as many characters as the name sought (plus one) are taken: a longer
+// run cannot match, and a quoted stretch may reach far into the page.
+bool NameMatchesAt(const std::string& text, std::size_t p, const std::string& wanted) {
+  while (IsOneOf(text, p, kNameStops)) ++p;
+  std::string name;
+  bool quoted = false;
+  for (; p <= text.size() && name.size() <= wanted.size(); ++p) {
+    const char c = text[p - 1];
+    if (c == '"')
+      quoted = !quoted;
+    else if (!quoted && kNameStops.find(c) != std::string_view::npos)
+      break;
+    name += c;
+  }
+  return SameText(name, wanted);
+}
+
+void FindTag(THXParser& s) {
+  for (;;) {
+    s.TagStart = FindAt(s.Text, "<", s.Pos);
+    s.Pos = s.TagStart + 1;
+    if (s.TagStart == 0) return;
+    while (IsOneOf(s.Text, s.Pos, kNameLead)) ++s.Pos;
+    if (NameMatchesAt(s.Text, s.Pos, s.TagName)) return;
+  }
+}
+
+// The name is found as plain text, so it may sit inside a longer attribute
+// name, inside an earlier value or in a later tag; the caller's TagLimit
+// test sorts out the last case.
+bool FindAttribute(THXParser& s) {
+  s.ValueStart = s.TagStart;
+  for (;;) {
+    s.AttrPos = FindTextAt(s.Text, s.AttrName, s.ValueStart);
+    if (s.AttrPos == 0) return false;
+    s.ValueStart = s.AttrPos + s.AttrName.size();
+    if (IsOneOf(s.Text, s.ValueStart, kAfterAttrName)) return true;
+  }
+}
+
+// Only a double quote ends the skip: an apostrophe is passed like a blank,
+// so the character before the value tells which quote it had.
+bool SkipToValue(THXParser& s) {
+  bool equals = false;
+  while (s.ValueStart <= s.TagLimit && IsOneOf(s.Text, s.ValueStart, kValueLead)) {
+    const char c = s.Text[s.ValueStart - 1];
+    equals = equals || c == '=';
+    ++s.ValueStart;
+    if (c == '"') break;
+  }
+  return equals;
+}
+
+std::optional<std::string> CollectValue(THXParser& s) {
+  const char quote = s.Text[s.ValueStart - 2];
+  const bool quoted = quote == '"' || quote == '\'';
+  s.ValueEnd = s.ValueStart;
+  for (; s.ValueEnd <= s.TagLimit; ++s.ValueEnd) {
+    const char c = s.Text[s.ValueEnd - 1];
+    if (c == '>' || (quoted ? c == quote : kUnquotedStops.find(c) != std::string_view::npos)) break;
+  }
+  if (s.ValueEnd > s.TagLimit) return std::nullopt;
+  return s.Text.substr(s.ValueStart - 1, s.ValueEnd - s.ValueStart);
+}
+
+// A missing apostrophe counts as one behind the end of the text, which is
+// always beyond the tag.
+std::string ScriptArgument(THXParser& s, const std::string& value) {
+  const std::size_t first = FindAt(s.Text, "'", s.ValueStart);
+  s.ValueStart = (first == 0 ? s.Text.size() : first) + 1;
+  const std::size_t second = FindAt(s.Text, "'", s.ValueStart);
+  s.ValueEnd = (second == 0 ? s.Text.size() + 1 : second) - 1;
+  if (s.ValueStart > s.TagLimit || s.ValueEnd > s.TagLimit) return {};
+  const std::size_t open = value.find('\'');
+  const std::size_t close = open == std::string::npos ? open : value.find('\'', open + 1);
+  if (close == std::string::npos) return {};
+  return value.substr(open + 1, close - open - 1);
+}
+
+bool InsideScript(const THXParser& s) {
+  const std::size_t open = FindLastTextEndingBy(s.Text, kScriptOpen, s.ValueStart);
+  const std::size_t openEnd = FindAt(s.Text, ">", open);
+  if (openEnd == 0 || openEnd >= s.ValueStart) return false;
+  const std::size_t close = FindTextAt(s.Text, "/script", openEnd + 1);
+  const std::size_t closeStart = close == 0 ? 0 : FindLastAt(s.Text, '<', close);
+  return closeStart != 0 && closeStart > s.ValueEnd;
+}
+
+bool LooksLikeLink(const std::string& candidate) {
+  if (candidate.empty() || candidate.find_first_of(" ;<") != std::string::npos) return false;
+  if (candidate.find(':') != std::string::npos && candidate.find("://") == std::string::npos) return false;
+  if (ContainsText(candidate, "text/css") || ContainsText(candidate, "text/javascript")) return false;
+  return candidate.find_first_of("./") != std::string::npos;
+}
+
+}  // namespace
+
+std::string THXParser::NextLink() {
+  if (TagClose != 0) Pos = TagClose + 1;
+  return Mode == 0 ? NextTagValue() : NextQuotedValue();
+}
+
+std::string THXParser::NextTagValue() {
+  LastValue.clear();
+  if (Text.empty()) return {};
+  FindTag(*this);
+  TagLimit = TagClose = FindAt(Text, TagEnd, TagStart);
+  if (TagStart == 0 || !FindAttribute(*this)) return {};
+  const bool equals = SkipToValue(*this);
+  if (ValueStart > TagLimit || !equals) return {};
+  std::optional<std::string> value = CollectValue(*this);
+  // "+" and ";" mark script code, not a link.
+  if (!value || value->find_first_of("+;") != std::string::npos) return {};
+  if (ContainsText(*value, "javascript:")) value = ScriptArgument(*this, *value);
+  LastValue = *value;
+  return LastValue;
+}
+
+std::string THXParser::NextQuotedValue() {
+  LastValue.clear();
+  if (Text.empty()) return {};
+  Pos = FindAt(Text, TagName, Pos);
+  TagClose = Pos == 0 ? 0 : FindAt(Text, TagEnd, Pos + TagName.size());
+  if (TagClose == 0) return {};
+  // Quotes with a ">" between them belong to different tags or texts; the
+  // closing one may still open a real string.
+  const std::size_t tagEnd = FindAt(Text, ">", Pos);
+  if (tagEnd == 0 || tagEnd < TagClose) {
+    --TagClose;
+    return {};
+  }
+  ValueStart = Pos + TagName.size();
+  ValueEnd = TagClose > TagEnd.size() ? TagClose - TagEnd.size() : 0;
+  if (Mode == 1 && !InsideScript(*this)) return {};
+  LastValue = ValueEnd >= ValueStart ? Text.substr(ValueStart - 1, ValueEnd - ValueStart + 1) : std::string();
+  return LooksLikeLink(LastValue) ? LastValue : std::string();
+}
+
+void THXParser::ReplaceValue(const std::string& text) {
+  if (text == LastValue) return;
+  if (ValueStart == 0 || ValueStart - 1 > Text.size() || LastValue.size() > Text.size() - (ValueStart - 1))
+    return;
+  Text.replace(ValueStart - 1, LastValue.size(), text);
+  // A pass that has ended stays ended.
+  if (TagClose == 0) return;
+  const auto moved = static_cast<std::ptrdiff_t>(TagClose) + static_cast<std::ptrdiff_t>(text.size()) -
+                     static_cast<std::ptrdiff_t>(LastValue.size());
+  TagClose = moved > 0 ? static_cast<std::size_t>(moved) : 0;
+}
+
+std::string THXParser::LinkText() const {
+  // Without a tag (quoted-string mode) the text runs from the page's start.
+  const std::size_t tagEnd = TagStart == 0 ? 0 : FindAt(Text, ">", TagStart);
+  if (TagStart != 0 && tagEnd == 0) return {};
+  const std::size_t nextTag = FindAt(Text, "<", tagEnd + 1);
+  if (nextTag == 0) return {};
+  return CleanText(std::string_view(Text).substr(tagEnd, nextTag - tagEnd - 1));
+}

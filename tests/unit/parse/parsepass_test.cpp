@@ -1,0 +1,246 @@
+// The parse pass over page texts: which links it follows, what it queues
+// and how it rewrites the page.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "app/thxapp.h"
+#include "parse/tthreadparse.h"
+#include "support/tempdir.h"
+#include "tasks/filetypes.h"
+#include "tasks/thxtask.h"
+#include "url/localfile.h"
+#include "url/tbwurl.h"
+
+namespace {
+
+class PageParseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFileTypeGroup("HTML", ".htm;.html;.php;.asp;");
+    WriteFileTypeGroup("Images", ".gif;.jpg;");
+    WriteFileTypeGroup("Scripts", ".js;");
+    WriteFileTypeGroup("Applets", ".class;");
+    auto task = std::make_unique<THXTask>();
+    task->Name = "Site";
+    task->FileName = HXApp->TasksFolder + "General/Site.hxt";
+    task->Url = "http://h/a/index.html";
+    task->IntranetMode = true;
+    task->Destination = box.Dir().Path() + "out/";
+    THXProfile& p = task->Profile;
+    p.PageLocation = 1;
+    p.ResourceLocation = 2;
+    p.Depth = -1;
+    p.AggressiveParser = 0;
+    p.ConvertFollowedLinks = 1;
+    p.ConvertUnfollowedLinks = 1;
+    HXApp->SetCurrentTask(std::move(task));
+    parser.Start(HXApp->CurrentTask.get());
+    parser.Pause();  // driven by the test, not by its thread
+    parser.Task = HXApp->CurrentTask.get();
+  }
+  THXTask& Task() { return *HXApp->CurrentTask; }
+
+  // Saves the page as the engine would and runs the pass over it; returns
+  // the text written back.
+  std::string Parse(const std::string& url, const std::string& html, int level = 0, std::uint8_t mark = mkDownload) {
+    auto item = std::make_unique<THXQItem>(&Task());
+    item->Url = url;
+    item->Type = "HTML";
+    item->State = isSaved;
+    item->Level = level;
+    item->Mark = mark;
+    item->Store();
+    const std::string file = item->GetLocalFile();
+    WriteTextFile(file, html);
+    parser.ParsePage(std::move(item));
+    return ReadTextFile(file);
+  }
+  std::vector<std::string> Queued() {
+    std::vector<std::string> urls;
+    for (std::size_t i = 0; i < Task().Downloads.size(); i += 2)
+      if (Task().GetItem(i)->State == isNone) urls.push_back(Task().Downloads[i]);
+    return urls;
+  }
+  std::unique_ptr<THXQItem> ItemOf(const std::string& url) {
+    const auto at = Task().Downloads.Find(url);
+    return at < 0 ? nullptr : Task().GetItem(static_cast<std::size_t>(at));
+  }
+
+  HarvixSandbox box;
+  TThreadParse parser;
+};
+
+TEST_F(PageParseTest, LinksOfEveryRowAreQueuedAndConverted) {
+  const std::string page =
+      "<html><head><title> The\r\n Start </title><script src=\"js/app.js\"></script>"
+      "<link rel=stylesheet href=\"/style.css\"></head>"
+      "<body background=\"bg.gif\"><frame src=\"frame.html\">"
+      "<a href=\"b/page.html#part\">Page B</a> <img src=\"http://h/img/logo.gif\">"
+      "<meta http-equiv=refresh content=\"5; URL=next.html\">"
+      "<area href=\"map.html\"><embed src=\"movie.swf\"><input type=image src=\"btn.gif\">"
+      "<applet code=\"App.class\" codebase=\"classes/\"></applet>"
+      "<param name=\"movie\" value=\"film.swf\"><bgsound src=\"tune.mid\"></body></html>";
+  const std::string saved = Parse("http://h/a/index.html", page);
+  for (const char* url : {"http://h/a/js/app.js", "http://h/style.css", "http://h/a/bg.gif", "http://h/a/frame.html",
+                          "http://h/a/b/page.html", "http://h/img/logo.gif", "http://h/a/next.html", "http://h/a/map.html",
+                          "http://h/a/movie.swf", "http://h/a/btn.gif", "http://h/a/classes/App.class",
+                          "http://h/a/film.swf", "http://h/a/tune.mid"})
+    EXPECT_TRUE(ItemOf(url)) << url;
+  EXPECT_EQ(Task().StartPageTitle, "The Start");
+  EXPECT_EQ(ItemOf("http://h/a/b/page.html")->Title, "Page B");
+  EXPECT_EQ(ItemOf("http://h/a/b/page.html")->Referrer, "http://h/a/index.html");
+  EXPECT_EQ(ItemOf("http://h/a/frame.html")->FromFrame, "Y");
+  EXPECT_EQ(ItemOf("http://h/a/b/page.html")->Level, 1);
+  EXPECT_NE(saved.find("<a href=\"b/page.html#part\">"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("<img src=\"../img/logo.gif\">"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("href=\"../style.css\""), std::string::npos) << saved;
+  EXPECT_EQ(ItemOf("http://h/a/index.html")->State, isParsed);
+  EXPECT_EQ(Task().PagesSaved, 0);  // counters belong to the engine; parsing moves none here
+}
+
+TEST_F(PageParseTest, BaseTagIsRemovedAndSteersRelativeLinks) {
+  Task().Profile.PageLocation = 2;
+  const std::string saved = Parse("http://h/a/index.html",
+                                  "<base href=\"http://h2/d/\"><a href=\"x.html\">x</a><a href=\"http://h/abs.html\">a</a>");
+  EXPECT_TRUE(ItemOf("http://h2/d/x.html"));
+  EXPECT_TRUE(ItemOf("http://h/abs.html"));
+  EXPECT_EQ(saved.find("<base"), std::string::npos) << saved;
+}
+
+TEST_F(PageParseTest, SkippedValuesMakeNoItemAndStayAsWritten) {
+  const std::string html = "<a href=\"#top\">t</a><a href=\"mailto:a@h\">m</a><a href=\"it's.html\">i</a>";
+  const std::string saved = Parse("http://h/a/index.html", html);
+  EXPECT_TRUE(Queued().empty());
+  EXPECT_EQ(saved, html + "\r\n");
+}
+
+TEST_F(PageParseTest, DepthCountsFramesAtTheirPagesLevel) {
+  Task().Profile.Depth = 0;
+  Parse("http://h/a/index.html", "<a href=\"p.html\">p</a><frame src=\"f.html\"><img src=\"i.gif\">");
+  EXPECT_FALSE(ItemOf("http://h/a/p.html"));
+  ASSERT_TRUE(ItemOf("http://h/a/f.html"));
+  EXPECT_EQ(ItemOf("http://h/a/f.html")->Level, 1);
+  EXPECT_TRUE(ItemOf("http://h/a/i.gif"));
+}
+
+TEST_F(PageParseTest, FollowRulesDecideEachLink) {
+  struct Case {
+    const char* name;
+    std::function<void(THXProfile&)> rules;
+    const char* url;
+    const char* type;
+    int level;
+    bool accepted;
+  } cases[] = {
+      {"exclude pages with cgi", [](THXProfile& p) { p.UrlFiltersExclude = {"[PL]cgi"}; }, "http://h/cgi-bin/x.html", "HTML", 1, false},
+      {"exclude pages, not media", [](THXProfile& p) { p.UrlFiltersExclude = {"[PL]cgi"}; }, "http://h/cgi-bin/x.gif", "Images", 1, true},
+      {"wildcard ignoring case", [](THXProfile& p) { p.UrlFiltersExclude = {"a?c"}; }, "http://h/ABC.html", "HTML", 1, false},
+      {"include pages", [](THXProfile& p) { p.UrlFiltersInclude = {"[PL]news"}; }, "http://h/sport.html", "HTML", 1, false},
+      {"include pages leaves media", [](THXProfile& p) { p.UrlFiltersInclude = {"[PL]news"}; }, "http://h/x.gif", "Images", 1, true},
+      {"include without marker", [](THXProfile& p) { p.UrlFiltersInclude = {"foo"}; }, "http://h/bar.html", "HTML", 1, true},
+      {"directory keeps inside", [](THXProfile& p) { p.PageLocation = 0; }, "http://h/a/b/x.html", "HTML", 1, true},
+      {"directory refuses above", [](THXProfile& p) { p.PageLocation = 0; }, "http://h/x.html", "HTML", 1, false},
+      {"directory is case-sensitive", [](THXProfile& p) { p.PageLocation = 0; }, "HTTP://h/a/x.html", "HTML", 1, false},
+      {"site anywhere in the URL", [](THXProfile& p) { p.PageLocation = 1; }, "http://other/?u=http://h/", "HTML", 1, true},
+      {"types refuse", [](THXProfile& p) { p.FileTypes = {".html", ".gif"}; }, "http://h/s.js", "Scripts", 1, false},
+      {"types pass scripts anywhere", [](THXProfile& p) { p.FileTypes = {".html", ".gif", ".js"}; p.PageLocation = p.ResourceLocation = 0; }, "http://other/s.js", "Scripts", 1, true},
+      {"query tested as html", [](THXProfile& p) { p.FileTypes = {".html"}; }, "http://h/p.php?id=1", "HTML", 1, true},
+      {"other schemes", [](THXProfile&) {}, "ftp://h/x.html", "HTML", 1, false},
+      {"depth limit", [](THXProfile& p) { p.Depth = 1; }, "http://h/a/x.html", "HTML", 2, false},
+      {"media have no depth", [](THXProfile& p) { p.Depth = 1; }, "http://h/a/x.gif", "Images", 2, true},
+  };
+  for (const auto& c : cases) {
+    THXProfile saved = Task().Profile;
+    c.rules(Task().Profile);
+    EXPECT_EQ(parser.AcceptLink(c.url, "http://h/a/", c.level, c.type), c.accepted) << c.name;
+    Task().Profile = saved;
+  }
+}
+
+TEST_F(PageParseTest, CaseTwinsAreOneItemAndBothAreConverted) {
+  const std::string saved = Parse("http://h/a/index.html", "<a href=\"A.html\">1</a><a href=\"a.html\">2</a>");
+  EXPECT_EQ(Queued(), std::vector<std::string>{"http://h/a/A.html"});
+  EXPECT_NE(saved.find("href=\"A.html\""), std::string::npos);
+  EXPECT_NE(saved.find("href=\"a.html\""), std::string::npos);
+}
+
+TEST_F(PageParseTest, UnfollowedLinksConvertWithinTheSiteOnly) {
+  Task().Profile.PageLocation = 0;
+  Task().Url = "http://h/a/index.html";
+  const std::string saved =
+      Parse("http://h/a/index.html", "<a href=\"http://h/z/x.html\">in site</a><a href=\"http://other/x.html\">out</a>");
+  EXPECT_TRUE(Queued().empty());
+  EXPECT_NE(saved.find("href=\"../z/x.html\""), std::string::npos) << saved;
+  EXPECT_NE(saved.find("href=\"http://other/x.html\""), std::string::npos) << saved;
+}
+
+TEST_F(PageParseTest, JavascriptLinksChangeOnlyTheQuotedUrl) {
+  const std::string saved =
+      Parse("http://h/a/c/p.html", "<a href=\"javascript:openWin('http://h/a/b/w.html')\">w</a>", 1);
+  EXPECT_NE(saved.find("<a href=\"javascript:openWin('../b/w.html')\">"), std::string::npos) << saved;
+  EXPECT_TRUE(ItemOf("http://h/a/b/w.html"));
+}
+
+TEST_F(PageParseTest, MappingRunsListMediaWithoutFetchingThem) {
+  Parse("http://h/a/index.html", "<a href=\"p.html\">p</a><img src=\"i.gif\">", 0, mkMap);
+  EXPECT_EQ(ItemOf("http://h/a/i.gif")->Mark, mkUnmarked);
+  EXPECT_EQ(ItemOf("http://h/a/p.html")->Mark, mkMap);
+}
+
+TEST_F(PageParseTest, QuotedStringsInScriptsAreFoundWhenAggressive) {
+  Task().Profile.AggressiveParser = 1;
+  const std::string saved =
+      Parse("http://h/a/index.html", "<script>var u = \"img/a.gif\"; var t = \"hello world\";</script><p>\"b.gif\"</p>");
+  EXPECT_TRUE(ItemOf("http://h/a/img/a.gif"));
+  EXPECT_FALSE(ItemOf("http://h/a/b.gif"));
+}
+
+TEST_F(PageParseTest, EmptyMissingAndUnwritablePagesLeaveTheSavedState) {
+  Parse("http://h/a/empty.html", "");
+  EXPECT_EQ(ItemOf("http://h/a/empty.html")->State, isParsed);
+
+  auto missing = std::make_unique<THXQItem>(&Task());
+  missing->Url = "http://h/a/missing.html";
+  missing->Type = "HTML";
+  missing->State = isSaved;
+  missing->Store();
+  parser.ParsePage(std::move(missing));
+  EXPECT_EQ(ItemOf("http://h/a/missing.html")->State, isError);
+
+  // A folder where the page's file should be written.
+  auto blocked = std::make_unique<THXQItem>(&Task());
+  blocked->Url = "http://h/a/blocked.html";
+  blocked->Type = "HTML";
+  blocked->State = isSaved;
+  blocked->Store();
+  const std::string file = blocked->GetLocalFile();
+  WriteTextFile(file, "<a href=\"x.html\">x</a>");
+  std::filesystem::remove(file);
+  std::filesystem::create_directories(file + "/occupied");
+  parser.ParsePage(std::move(blocked));
+  EXPECT_EQ(ItemOf("http://h/a/blocked.html")->State, isError);
+  EXPECT_FALSE(Task().NextPageToParse());
+}
+
+TEST(ReadPageTextTest, LineBreaksBecomeCrLfAndNulEndsTheText) {
+  EXPECT_EQ(ReadPageText("a\nb\rc\r\nd"), "a\r\nb\r\nc\r\nd\r\n");
+  EXPECT_EQ(ReadPageText(std::string("ab\0cd", 5)), "ab\r\n");
+  EXPECT_EQ(ReadPageText(""), "");
+  EXPECT_EQ(ReadPageText("x\r\n"), "x\r\n");
+}
+
+TEST(FilterMarkerTest, MarkersAndPatterns) {
+  struct Case { const char* entry; const char* marker; const char* pattern; } cases[] = {
+      {"[AL]cgi", "[AL]", "cgi"}, {"[PL]news", "[PL]", "news"}, {"[RL]img", "[ML]", "img"},
+      {"[ML]x", "[ML]", "x"},     {"plain", "", "plain"},
+  };
+  for (const auto& c : cases) {
+    std::string pattern;
+    EXPECT_EQ(FilterMarker(c.entry, &pattern), c.marker) << c.entry;
+    EXPECT_EQ(pattern, c.pattern) << c.entry;
+  }
+}
+
+}  // namespace
