@@ -17,6 +17,7 @@ class BenchSandbox {
     if (!mkdtemp(tmpl.data())) std::abort();
     dir_ = tmpl + "/";
     setenv("HARVIX_HOME", (dir_ + "program/").c_str(), 1);
+    setenv("HOME", (dir_ + "home/").c_str(), 1);
     OpenRegistry(dir_ + "registry.reg");
     WriteFileTypeGroup("HTML", ".htm;.html;.php;.asp;");
     WriteFileTypeGroup("Images", ".gif;.jpg;.png;");

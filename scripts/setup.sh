@@ -3,7 +3,7 @@ HARVIX_PACKAGES=(
   build-essential cmake pkg-config
   qt6-base-dev libgl-dev
   libcurl4-openssl-dev libzip-dev zlib1g-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libgumbo-dev
   libssl-dev
 )
 

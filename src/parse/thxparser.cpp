@@ -130,8 +130,22 @@ std::string ScriptArgument(THXParser& s, const std::string& value) {
   return value.substr(open + 1, close - open - 1);
 }
 
-bool InsideScript(const THXParser& s) {
-  const std::size_t open = FindLastTextEndingBy(s.Text, kScriptOpen, s.ValueStart);
+// The last "<script" ending at or before endAt. Values come in text order and
+// replacements only change the text at or after the current value, so the
+// part already scanned stays valid; a query that goes back searches anew.
+std::size_t LastScriptOpenBy(THXParser& s, std::size_t endAt) {
+  if (endAt > s.Text.size()) endAt = s.Text.size();
+  if (endAt < kScriptOpen.size()) return 0;
+  const std::size_t lastStart = endAt - kScriptOpen.size() + 1;
+  if (lastStart + 1 < s.ScriptScannedTo) return FindLastTextEndingBy(s.Text, kScriptOpen, endAt);
+  const std::string_view upTo = std::string_view(s.Text).substr(0, endAt);
+  for (std::size_t p = s.ScriptScannedTo; (p = ContainsTextAt(upTo, kScriptOpen, p)) != 0; ++p) s.LastScriptOpen = p;
+  s.ScriptScannedTo = lastStart + 1;
+  return s.LastScriptOpen;
+}
+
+bool InsideScript(THXParser& s) {
+  const std::size_t open = LastScriptOpenBy(s, s.ValueStart);
   const std::size_t openEnd = FindAt(s.Text, ">", open);
   if (openEnd == 0 || openEnd >= s.ValueStart) return false;
   const std::size_t close = FindTextAt(s.Text, "/script", openEnd + 1);

@@ -25,6 +25,12 @@ class THXParser {
   // 0 tag mode; 1 quoted strings inside SCRIPT elements only; 2 anywhere.
   std::uint8_t Mode = 0;
 
+  // Where the last "<script" before the current value lies: a forward scan
+  // that goes on from where the previous value left it keeps the SCRIPT test
+  // of mode 1 linear in the page size.
+  std::size_t ScriptScannedTo = 1;
+  std::size_t LastScriptOpen = 0;
+
   std::string NextLink();
   std::string NextTagValue();
   std::string NextQuotedValue();
