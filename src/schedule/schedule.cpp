@@ -140,41 +140,41 @@ ScheduleKind ScheduleKindOf(const std::string& text) {
 }
 
 ScheduleSpec ParseSchedule(const std::string& text) {
-  ScheduleSpec spec;
-  spec.Kind = ScheduleKindOf(text);
-  switch (spec.Kind) {
+  ScheduleSpec plan;
+  plan.Kind = ScheduleKindOf(text);
+  switch (plan.Kind) {
     case ScheduleKind::Once:
-      spec.At = ParseDateTime(After(text, "Once at ", false)).value_or(0);
+      plan.At = ParseDateTime(After(text, "Once at ", false)).value_or(0);
       break;
     case ScheduleKind::Every:
-      spec.Hours = Clamp(ReadWholeNumber(Between(text, "Every ", " hours")).value_or(0), 23);
-      spec.Minutes = Clamp(ReadWholeNumber(Between(text, "hours, ", " mins")).value_or(0), 59);
+      plan.Hours = Clamp(ReadWholeNumber(Between(text, "Every ", " hours")).value_or(0), 23);
+      plan.Minutes = Clamp(ReadWholeNumber(Between(text, "hours, ", " mins")).value_or(0), 59);
       break;
     case ScheduleKind::Daily:
-      spec.At = ParseTimeOfDay(After(text, "Daily at ", false)).value_or(0);
+      plan.At = ParseTimeOfDay(After(text, "Daily at ", false)).value_or(0);
       break;
     case ScheduleKind::Weekly:
-      for (int day = 0; day < 7; ++day) spec.Weekdays[day] = text.find(kWeekdayNames[day]) != std::string::npos;
-      spec.At = ParseTimeOfDay(After(text, " at ", true)).value_or(0);
+      for (int day = 0; day < 7; ++day) plan.Weekdays[day] = text.find(kWeekdayNames[day]) != std::string::npos;
+      plan.At = ParseTimeOfDay(After(text, " at ", true)).value_or(0);
       break;
     case ScheduleKind::EditorOnceOff:
-      spec.At = ParseDateTime(text).value_or(0);
+      plan.At = ParseDateTime(text).value_or(0);
       break;
     default:
       break;
   }
-  return spec;
+  return plan;
 }
 
-std::string ScheduleText(const ScheduleSpec& spec) {
-  switch (spec.Kind) {
+std::string ScheduleText(const ScheduleSpec& plan) {
+  switch (plan.Kind) {
     case ScheduleKind::Now: return "Now";
-    case ScheduleKind::Once: return "Once at " + DateAndTimeText(spec.At);
-    case ScheduleKind::Every: return EveryText(Clamp(spec.Hours, 23), Clamp(spec.Minutes, 59));
-    case ScheduleKind::Daily: return "Daily at " + ScheduleTimeText(spec.At);
+    case ScheduleKind::Once: return "Once at " + DateAndTimeText(plan.At);
+    case ScheduleKind::Every: return EveryText(Clamp(plan.Hours, 23), Clamp(plan.Minutes, 59));
+    case ScheduleKind::Daily: return "Daily at " + ScheduleTimeText(plan.At);
     case ScheduleKind::Weekly:
-      return "Weekly every " + WeekdaysText(spec.Weekdays) + " at " + ScheduleTimeText(spec.At);
-    case ScheduleKind::EditorOnceOff: return ScheduleDateText(spec.At) + " " + ScheduleTimeText(spec.At);
+      return "Weekly every " + WeekdaysText(plan.Weekdays) + " at " + ScheduleTimeText(plan.At);
+    case ScheduleKind::EditorOnceOff: return ScheduleDateText(plan.At) + " " + ScheduleTimeText(plan.At);
     default: return {};
   }
 }
@@ -204,8 +204,8 @@ RescheduleResult SaveRescheduled(THXTask& task) {
 }  // namespace
 
 RescheduleResult Reschedule(THXTask& task, TDateTime now) {
-  const ScheduleSpec spec = ParseSchedule(task.Schedule);
-  switch (spec.Kind) {
+  const ScheduleSpec plan = ParseSchedule(task.Schedule);
+  switch (plan.Kind) {
     case ScheduleKind::Now:
       // The status is the one the run saved: a run queued "now" is done.
       task.NextRun = 0;
@@ -214,15 +214,15 @@ RescheduleResult Reschedule(THXTask& task, TDateTime now) {
     case ScheduleKind::Once:
       return {};
     case ScheduleKind::Every:
-      task.NextRun = FromMs(ToMs(now) + spec.Hours * kMsPerHour + spec.Minutes * kMsPerMinute);
+      task.NextRun = FromMs(ToMs(now) + plan.Hours * kMsPerHour + plan.Minutes * kMsPerMinute);
       break;
     case ScheduleKind::Daily:
       task.NextRun = NextWeekdayRun(task.NextRun, now, kEveryDay);
       break;
     case ScheduleKind::Weekly:
       // No weekday can ever come: such a text is no schedule at all.
-      if (!AnyChosen(spec.Weekdays)) return {false, false, true};
-      task.NextRun = NextWeekdayRun(task.NextRun, now, spec.Weekdays);
+      if (!AnyChosen(plan.Weekdays)) return {false, false, true};
+      task.NextRun = NextWeekdayRun(task.NextRun, now, plan.Weekdays);
       break;
     default:
       return {false, false, true};

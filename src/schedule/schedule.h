@@ -40,8 +40,8 @@ struct ScheduleSpec {
 
 ScheduleKind ScheduleKindOf(const std::string& text);
 ScheduleSpec ParseSchedule(const std::string& text);
-// The text of a spec; Other gives an empty text.
-std::string ScheduleText(const ScheduleSpec& spec);
+// The text of a plan; Other gives an empty text.
+std::string ScheduleText(const ScheduleSpec& plan);
 
 // The next moment of a daily (every weekday chosen) or weekly schedule: from
 // `from`, whole days on until it is not earlier than now and falls on a

@@ -69,10 +69,10 @@ TEST(ScheduleText, EveryReadsHoursAndMinutesAsTheDialogCorrectsThem) {
       {"Every 99999999999999999999 hours, 5 mins", 23, 5},
   };
   for (const auto& c : cases) {
-    const ScheduleSpec spec = ParseSchedule(c.text);
-    EXPECT_EQ(spec.Kind, ScheduleKind::Every) << c.text;
-    EXPECT_EQ(spec.Hours, c.hours) << c.text;
-    EXPECT_EQ(spec.Minutes, c.minutes) << c.text;
+    const ScheduleSpec plan = ParseSchedule(c.text);
+    EXPECT_EQ(plan.Kind, ScheduleKind::Every) << c.text;
+    EXPECT_EQ(plan.Hours, c.hours) << c.text;
+    EXPECT_EQ(plan.Minutes, c.minutes) << c.text;
   }
 }
 
@@ -89,7 +89,7 @@ TEST(ScheduleText, WeekdayIsChosenWhenItsNameOccursAnywhere) {
 }
 
 TEST(ScheduleText, WrittenTextsReadBackToTheSameSchedule) {
-  auto spec = [](ScheduleKind kind, TDateTime at = 0, int h = 0, int m = 0, WeekdaySet days = {}) {
+  auto plan = [](ScheduleKind kind, TDateTime at = 0, int h = 0, int m = 0, WeekdaySet days = {}) {
     ScheduleSpec s;
     s.Kind = kind;
     s.At = at;
@@ -98,41 +98,41 @@ TEST(ScheduleText, WrittenTextsReadBackToTheSameSchedule) {
     s.Weekdays = days;
     return s;
   };
-  struct Case { ScheduleSpec spec; const char* text; } cases[] = {
-      {spec(ScheduleKind::None), ""},
-      {spec(ScheduleKind::Now), "Now"},
-      {spec(ScheduleKind::Once, Jan(6, 10)), "Once at 01/06/25  10:00:00"},
-      {spec(ScheduleKind::Once, At(2031, 12, 31, 23, 59, 59)), "Once at 12/31/31  23:59:59"},
-      {spec(ScheduleKind::Every, 0, 2, 30), "Every 2 hours, 30 mins"},
-      {spec(ScheduleKind::Every, 0, 0, 0), "Every 0 hours, 0 mins"},
-      {spec(ScheduleKind::Every, 0, 23, 59), "Every 23 hours, 59 mins"},
-      {spec(ScheduleKind::Daily, TimeOfDay(12)), "Daily at 12:00:00"},
-      {spec(ScheduleKind::Daily, TimeOfDay(0, 0, 1)), "Daily at 00:00:01"},
-      {spec(ScheduleKind::Weekly, TimeOfDay(7, 5, 9), 0, 0, Days({Mon, Wed, Fri})),
+  struct Case { ScheduleSpec plan; const char* text; } cases[] = {
+      {plan(ScheduleKind::None), ""},
+      {plan(ScheduleKind::Now), "Now"},
+      {plan(ScheduleKind::Once, Jan(6, 10)), "Once at 01/06/25  10:00:00"},
+      {plan(ScheduleKind::Once, At(2031, 12, 31, 23, 59, 59)), "Once at 12/31/31  23:59:59"},
+      {plan(ScheduleKind::Every, 0, 2, 30), "Every 2 hours, 30 mins"},
+      {plan(ScheduleKind::Every, 0, 0, 0), "Every 0 hours, 0 mins"},
+      {plan(ScheduleKind::Every, 0, 23, 59), "Every 23 hours, 59 mins"},
+      {plan(ScheduleKind::Daily, TimeOfDay(12)), "Daily at 12:00:00"},
+      {plan(ScheduleKind::Daily, TimeOfDay(0, 0, 1)), "Daily at 00:00:01"},
+      {plan(ScheduleKind::Weekly, TimeOfDay(7, 5, 9), 0, 0, Days({Mon, Wed, Fri})),
        "Weekly every Mon, Wed, Fri at 07:05:09"},
-      {spec(ScheduleKind::Weekly, TimeOfDay(23, 0), 0, 0, Days({Sun, Sat})), "Weekly every Sat, Sun at 23:00:00"},
-      {spec(ScheduleKind::EditorOnceOff, At(2025, 3, 4, 23, 59, 59)), "03/04/25 23:59:59"},
+      {plan(ScheduleKind::Weekly, TimeOfDay(23, 0), 0, 0, Days({Sun, Sat})), "Weekly every Sat, Sun at 23:00:00"},
+      {plan(ScheduleKind::EditorOnceOff, At(2025, 3, 4, 23, 59, 59)), "03/04/25 23:59:59"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ScheduleText(c.spec), c.text);
+    EXPECT_EQ(ScheduleText(c.plan), c.text);
     const ScheduleSpec back = ParseSchedule(c.text);
-    EXPECT_EQ(back.Kind, c.spec.Kind) << c.text;
-    EXPECT_EQ(back.Hours, c.spec.Hours) << c.text;
-    EXPECT_EQ(back.Minutes, c.spec.Minutes) << c.text;
-    EXPECT_EQ(back.Weekdays, c.spec.Weekdays) << c.text;
-    EXPECT_EQ(Text(back.At), Text(c.spec.At)) << c.text;
+    EXPECT_EQ(back.Kind, c.plan.Kind) << c.text;
+    EXPECT_EQ(back.Hours, c.plan.Hours) << c.text;
+    EXPECT_EQ(back.Minutes, c.plan.Minutes) << c.text;
+    EXPECT_EQ(back.Weekdays, c.plan.Weekdays) << c.text;
+    EXPECT_EQ(Text(back.At), Text(c.plan.At)) << c.text;
     EXPECT_EQ(ScheduleText(back), c.text);
   }
 }
 
 TEST(ScheduleText, OutOfRangeEveryIsWrittenCorrected) {
-  ScheduleSpec spec;
-  spec.Kind = ScheduleKind::Every;
-  spec.Hours = 30;
-  spec.Minutes = -4;
-  EXPECT_EQ(ScheduleText(spec), "Every 23 hours, 0 mins");
-  spec.Kind = ScheduleKind::Other;
-  EXPECT_EQ(ScheduleText(spec), "");
+  ScheduleSpec plan;
+  plan.Kind = ScheduleKind::Every;
+  plan.Hours = 30;
+  plan.Minutes = -4;
+  EXPECT_EQ(ScheduleText(plan), "Every 23 hours, 0 mins");
+  plan.Kind = ScheduleKind::Other;
+  EXPECT_EQ(ScheduleText(plan), "");
 }
 
 TEST(ScheduleText, DatesAreShortAndTimesHaveSeconds) {
