@@ -12,10 +12,9 @@
 #include "app/runcontrol.h"
 #include "app/startup.h"
 #include "app/thxapp.h"
+#include "app/workerthreads.h"
 #include "engine/socketlist.h"
 #include "engine/tthreaddownload.h"
-#include "parse/tthreadparse.h"
-#include "schedule/tthreadschedule.h"
 
 namespace {
 
@@ -26,14 +25,9 @@ volatile std::sig_atomic_t interrupted = 0;
 Session::Session() = default;
 
 Session::~Session() {
-  schedule_.reset();
+  if (threads_) threads_->EndSchedule();
   if (THXTask* task = HXApp ? HXApp->CurrentTask.get() : nullptr; task && task->IsActive()) StopCurrentTask();
-  ThreadDownload = nullptr;
-  dispatcher_.reset();
-  ThreadParse = nullptr;
-  parser_.reset();
-  SocketList().StopAllSlots();
-  SocketList().SetSlotCount(0);
+  threads_.reset();
   if (HXApp == app_.get()) HXApp = nullptr;
   app_.reset();
   ReleaseTaskRunLock();
@@ -53,11 +47,8 @@ bool Session::Start(std::string& error) {
   HXApp->ResetActiveTasks();
   ConfigureSlotsFromSettings();
   SocketList().SetSlotCount(static_cast<std::size_t>(std::clamp(HXApp->Connections, 1, 16)));
-  parser_ = std::make_unique<TThreadParse>();
-  ThreadParse = parser_.get();
-  dispatcher_ = std::make_unique<TThreadDownload>(SocketList());
-  ThreadDownload = dispatcher_.get();
-  schedule_ = std::make_unique<TThreadSchedule>();
+  threads_ = std::make_unique<WorkerThreads>();
+  threads_->Create(true);
   std::signal(SIGINT, [](int) { interrupted = 1; });
   std::signal(SIGTERM, [](int) { interrupted = 1; });
   terminal_ = isatty(2);

@@ -7,10 +7,8 @@
 #include <memory>
 #include <string>
 
-class TThreadDownload;
-class TThreadSchedule;
-class TThreadParse;
 class THXApp;
+class WorkerThreads;
 class THXTask;
 
 class Session {
@@ -27,9 +25,7 @@ class Session {
 
  private:
   std::unique_ptr<THXApp> app_;
-  std::unique_ptr<TThreadParse> parser_;
-  std::unique_ptr<TThreadDownload> dispatcher_;
-  std::unique_ptr<TThreadSchedule> schedule_;
+  std::unique_ptr<WorkerThreads> threads_;
   bool terminal_ = false;
 };
 

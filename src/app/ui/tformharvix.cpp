@@ -8,13 +8,11 @@
 
 #include "app/folders.h"
 #include "app/language.h"
+#include "app/runcontrol.h"
 #include "app/startup.h"
 #include "app/thxapp.h"
+#include "app/workerthreads.h"
 #include "engine/socketlist.h"
-#include "app/runcontrol.h"
-#include "engine/tthreaddownload.h"
-#include "parse/tthreadparse.h"
-#include "schedule/tthreadschedule.h"
 
 TFormHarvix::TFormHarvix(QWidget* parent) : QMainWindow(parent) {
   setObjectName("FormHarvix");
@@ -64,19 +62,13 @@ void TFormHarvix::FormPaint() {
   painted_ = true;
   // The dispatcher waits stopped until a run starts it; the schedule thread
   // starts every run, so only the holder of the task-run lock gets one.
-  parser_ = std::make_unique<TThreadParse>();
-  ThreadParse = parser_.get();
-  dispatcher_ = std::make_unique<TThreadDownload>(SocketList());
-  ThreadDownload = dispatcher_.get();
-  if (HXApp && HoldsTaskRunLock()) schedule_ = std::make_unique<TThreadSchedule>();
+  threads_ = std::make_unique<WorkerThreads>();
+  threads_->Create(HXApp && HoldsTaskRunLock());
 }
 
 void TFormHarvix::FormDestroy() {
-  schedule_.reset();
-  ThreadDownload = nullptr;
-  dispatcher_.reset();
-  ThreadParse = nullptr;
-  parser_.reset();
+  threads_.reset();
+  // Slots made at activation go even when no paint ever created the threads.
   SocketList().StopAllSlots();
   SocketList().SetSlotCount(0);
 }
@@ -103,7 +95,7 @@ bool TFormHarvix::FormCloseQuery() {
 }
 
 void TFormHarvix::FormClose() {
-  schedule_.reset();
+  if (threads_) threads_->EndSchedule();
   if (HXApp) RemoveTempFolder(HXApp->TempFolder());
   if (!isMinimized() && !isMaximized() && !isFullScreen())
     WriteWindowBounds({x(), y(), width(), height()});

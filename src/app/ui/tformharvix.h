@@ -6,9 +6,7 @@
 #include <QStringList>
 #include <memory>
 
-class TThreadDownload;
-class TThreadSchedule;
-class TThreadParse;
+class WorkerThreads;
 
 class TFormHarvix : public QMainWindow {
   Q_OBJECT
@@ -34,7 +32,5 @@ class TFormHarvix : public QMainWindow {
 
   bool activated_ = false;
   bool painted_ = false;
-  std::unique_ptr<TThreadParse> parser_;
-  std::unique_ptr<TThreadDownload> dispatcher_;
-  std::unique_ptr<TThreadSchedule> schedule_;
+  std::unique_ptr<WorkerThreads> threads_;
 };
