@@ -126,13 +126,13 @@ void AtomicFileWriter::Write(std::string_view data) {
   if (buffer_.size() >= (1 << 20)) Flush();
 }
 
-bool AtomicFileWriter::Commit() {
+bool AtomicFileWriter::Commit(bool durable) {
   if (fd_ < 0) return false;
   Flush();
   // Keep the permissions of the file we replace; new files get the usual 0644.
   struct stat st{};
   const mode_t mode = ::stat(path_.c_str(), &st) == 0 ? (st.st_mode & 07777) | S_IWUSR : 0644;
-  bool ok = ok_ && ::fchmod(fd_, mode) == 0 && ::fsync(fd_) == 0;
+  bool ok = ok_ && ::fchmod(fd_, mode) == 0 && (!durable || ::fsync(fd_) == 0);
   ok = ::close(fd_) == 0 && ok;
   fd_ = -1;
   if (ok && ::rename(tmp_.c_str(), path_.c_str()) == 0) return true;
@@ -140,10 +140,10 @@ bool AtomicFileWriter::Commit() {
   return false;
 }
 
-bool WriteFileAtomic(const std::string& path, const std::string& content) {
+bool WriteFileAtomic(const std::string& path, const std::string& content, bool durable) {
   AtomicFileWriter writer(path);
   writer.Write(content);
-  return writer.Commit();
+  return writer.Commit(durable);
 }
 
 bool ForceDirectories(const std::string& path) {

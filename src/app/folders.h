@@ -23,7 +23,9 @@ std::string DefaultTempFolder();
 
 std::optional<std::string> ReadWholeFile(const std::string& path);
 // Temp file beside the target, fsync, rename: a crash leaves the old file whole.
-bool WriteFileAtomic(const std::string& path, const std::string& content);
+// Without durable the fsync is left out: the rename still keeps a crashed
+// process from leaving half a file, for content that can be fetched again.
+bool WriteFileAtomic(const std::string& path, const std::string& content, bool durable = true);
 bool ForceDirectories(const std::string& path);
 
 // True for "/", the home folder and every folder that holds it.
@@ -48,7 +50,7 @@ class AtomicFileWriter {
   AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
   bool Ok() const { return ok_; }
   void Write(std::string_view data);
-  bool Commit();
+  bool Commit(bool durable = true);
 
  private:
   void Flush();

@@ -6,6 +6,7 @@
 #include "app/folders.h"
 #include "app/frontend.h"
 #include "app/settingsstore.h"
+#include "schedule/tthreadschedule.h"
 #include "tasks/inifile.h"
 #include "url/textutil.h"
 
@@ -230,6 +231,7 @@ void THXApp::UpdateActiveTask(const std::string& fileName, bool active) {
   if (active && !listed) {
     ActiveTasks.push_back(fileName);
     SaveActiveTasks();
+    if (ThreadSchedule) ThreadSchedule->Wake();
   } else if (!active && listed) {
     ActiveTasks.erase(it);
     SaveActiveTasks();

@@ -15,9 +15,13 @@ void WorkerThreads::Create(bool withSchedule) {
   download_ = std::make_unique<TThreadDownload>(SocketList());
   ThreadDownload = download_.get();
   if (withSchedule) schedule_ = std::make_unique<TThreadSchedule>();
+  ThreadSchedule = schedule_.get();
 }
 
-void WorkerThreads::EndSchedule() { schedule_.reset(); }
+void WorkerThreads::EndSchedule() {
+  ThreadSchedule = nullptr;
+  schedule_.reset();
+}
 
 void WorkerThreads::Free() {
   EndSchedule();

@@ -6,6 +6,7 @@
 #include "app/mainqueue.h"
 #include "app/thxapp.h"
 #include "parse/tthreadparse.h"
+#include "schedule/tthreadschedule.h"
 #include "tasks/thxqitem.h"
 #include "tasks/thxtask.h"
 #include "url/tbwurl.h"
@@ -110,6 +111,7 @@ bool TThreadDownload::DispatchOne(THXTask& task) {
   task.SaveDownloads();
   stop_.store(true);
   cv_.notify_all();
+  if (ThreadSchedule) ThreadSchedule->Wake();
   return false;
 }
 

@@ -176,8 +176,11 @@ std::string THXParser::NextTagValue() {
   const bool equals = SkipToValue(*this);
   if (ValueStart > TagLimit || !equals) return {};
   std::optional<std::string> value = CollectValue(*this);
-  // "+" and ";" mark script code, not a link.
-  if (!value || value->find_first_of("+;") != std::string::npos) return {};
+  // "+" and ";" mark script code, not a link; but the ";" of "&amp;" is how
+  // HTML writes "&" in a link's query, and resolving turns it back into "&".
+  if (!value || value->find('+') != std::string::npos ||
+      ReplaceText(*value, "&amp;", "&", true).find(';') != std::string::npos)
+    return {};
   if (ContainsText(*value, "javascript:")) value = ScriptArgument(*this, *value);
   LastValue = *value;
   return LastValue;

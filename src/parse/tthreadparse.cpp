@@ -204,6 +204,9 @@ void TThreadParse::HandleLink(THXParser& scanner, const std::string& value, cons
   link.Mark = Item->Mark;
   link.State = isNone;
   std::string base = BaseDir.empty() || IsAbsoluteURL(value) ? URLDirectory(Item->Url) : BaseDir;
+  // The folder a converted value is relative to: the page's own, or for an
+  // applet's CODE the folder its CODEBASE names, which the saved page keeps.
+  std::string convertFrom = URLDirectory(Item->Url);
   if (tag == "APPLET") {
     THXParser codebase;
     codebase.Text = scanner.Text;
@@ -212,7 +215,10 @@ void TThreadParse::HandleLink(THXParser& scanner, const std::string& value, cons
     codebase.AttrName = "CODEBASE";
     codebase.Pos = scanner.TagStart;
     const std::string cb = codebase.NextTagValue();
-    if (!cb.empty() && codebase.TagStart == scanner.TagStart) base = ResolveURL(cb, base);
+    if (!cb.empty() && codebase.TagStart == scanner.TagStart) {
+      base = ResolveURL(cb, base);
+      convertFrom = ResolveURL(cb, convertFrom);
+    }
   }
   const std::string written = Trim(BackslashesToSlashes(value));
   link.Url = ResolveLink(written, base);
@@ -226,7 +232,7 @@ void TThreadParse::HandleLink(THXParser& scanner, const std::string& value, cons
   const int level = page && source ? Item->Level : link.Level;
   const THXProfile& rules = Task->Profile;
   if (!link.Url.empty() && AcceptLink(link.Url, startDir, level, link.Type)) {
-    if (rules.ConvertFollowedLinks == 1) ConvertLink(scanner, link.Url);
+    if (rules.ConvertFollowedLinks == 1) ConvertLink(scanner, link.Url, convertFrom);
     link.Url = StripAnchor(link.Url);
     if (Task->Downloads.Find(link.Url) < 0) {
       link.Store();
@@ -239,13 +245,18 @@ void TThreadParse::HandleLink(THXParser& scanner, const std::string& value, cons
   const std::string siteRoot = URLUp(startDir, 0);
   if ((rules.ConvertUnfollowedLinks == 1 && link.Url.find(siteRoot) != std::string::npos) ||
       rules.ConvertUnfollowedLinks == 2)
-    ConvertLink(scanner, link.Url);
+    ConvertLink(scanner, link.Url, convertFrom);
 }
 
-void TThreadParse::ConvertLink(THXParser& scanner, const std::string& url) {
+void TThreadParse::ConvertLink(THXParser& scanner, const std::string& url, const std::string& from) {
   const auto hash = url.find('#');
   const std::string fragment = hash == std::string::npos ? std::string() : url.substr(hash);
-  const std::string local = LocalLink(StripAnchor(url), URLDirectory(Item->Url), Task->HomeHost()) + fragment;
+  std::string target = StripAnchor(url);
+  // A URL known in other letter case is that item, saved under the name of
+  // its first spelling; file names on Linux tell letter case apart.
+  if (const auto known = Task->Downloads.Find(target); known >= 0)
+    target = Task->Downloads[static_cast<std::size_t>(known)];
+  const std::string local = LocalLink(target, from, Task->HomeHost()) + fragment;
   if (local != scanner.LastValue) scanner.ReplaceValue(local);
 }
 
@@ -297,7 +308,8 @@ bool TThreadParse::AcceptLink(const std::string& url, const std::string& startDi
 void TThreadParse::SavePage() {
   const std::string file = Item->GetLocalFile();
   UI().ShowStatus("Saving Changes: " + file);
-  if (!WriteFileAtomic(file, PageText)) {
+  // Pages are saved by the thousand and can be fetched again: no fsync each.
+  if (!WriteFileAtomic(file, PageText, false)) {
     // Left Saved, the page would be taken up again every second.
     UI().ShowStatus("Cannot save " + file);
     Item->SetState(isError);

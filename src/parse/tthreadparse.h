@@ -47,7 +47,7 @@ class TThreadParse {
   void Run(std::stop_token stop);
   void HandleLink(THXParser& scanner, const std::string& value, const std::string& tag, const std::string& attr,
                   const std::string& startDir);
-  void ConvertLink(THXParser& scanner, const std::string& url);
+  void ConvertLink(THXParser& scanner, const std::string& url, const std::string& from);
   void RemoveBase();
   void SavePage();
 

@@ -5,6 +5,8 @@
 #include "app/runcontrol.h"
 #include "app/thxapp.h"
 
+TThreadSchedule* ThreadSchedule = nullptr;
+
 namespace {
 THXTask* ActiveTask() {
   THXTask* task = HXApp ? HXApp->CurrentTask.get() : nullptr;
@@ -30,8 +32,15 @@ void TThreadSchedule::Run(std::stop_token stop) {
       TrackRun();
     }, stop);
     std::unique_lock lock(mutex_);
-    cv_.wait_for(lock, stop, std::chrono::milliseconds(tickMs_), [] { return false; });
+    const bool eventDriven = HXApp && HXApp->EnginePace == 0;
+    cv_.wait_for(lock, stop, std::chrono::milliseconds(tickMs_), [&] { return eventDriven && woken_.load(); });
+    woken_.store(false);
   }
+}
+
+void TThreadSchedule::Wake() {
+  woken_.store(true);
+  cv_.notify_all();
 }
 
 void TThreadSchedule::Tick() {

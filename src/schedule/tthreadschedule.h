@@ -18,6 +18,10 @@ class TThreadSchedule {
   explicit TThreadSchedule(Clock clock = Now, int tickMs = 1000);
   ~TThreadSchedule();
 
+  // Any thread: a task was asked to run or a run completed. At pace 0 the
+  // next pass runs at once instead of at the next second.
+  void Wake();
+
   // Main-thread steps of one pass.
   void Tick();
   void CompleteFolderTask();
@@ -29,5 +33,9 @@ class TThreadSchedule {
   int tickMs_;
   std::mutex mutex_;
   std::condition_variable_any cv_;
+  std::atomic<bool> woken_{false};
   std::jthread thread_;
 };
+
+// The schedule thread of this process, while the front end has one.
+extern TThreadSchedule* ThreadSchedule;
