@@ -173,9 +173,10 @@ class CliFrontend : public Frontend {
  public:
   GetOptions* Get = nullptr;
   std::optional<int> Method;
-  void ShowStatus(const std::string& text, int) override {
-    if (!text.empty()) std::cerr << text << "\n";
-  }
+  // The status line changes with every page ("Loading Page: ...", "Saving
+  // Changes: ..."); a terminal shows the one progress line instead, and the
+  // run's start and end are told by the command itself.
+  void ShowStatus(const std::string&, int) override {}
   void ShowWarning(const std::string& text) override { std::cerr << "harvix-cli: " << text << "\n"; }
   void ShowMessage(const std::string& text) override { std::cerr << "harvix-cli: " << text << "\n"; }
   MsgAnswer AskUser(const std::string& text, MsgButtons, MsgAnswer safe) override {
