@@ -205,8 +205,11 @@ void TThreadDownload::RecordOutcome(TThreadSocket& slot) {
     task.ZipQueue.emplace_back(std::move(file), std::move(item));
   }
   slot.ClearSlot();
-  Wake();
   if (saved && ThreadParse) ThreadParse->Wake();
+  // At pace 0 the freed slot is filled right here, on the main thread, without
+  // a round trip through the dispatcher's thread.
+  if (Pace() == 0) Dispatch();
+  else Wake();
 }
 
 void TThreadDownload::RecordProgress(TThreadSocket& slot) {

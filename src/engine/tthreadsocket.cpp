@@ -144,6 +144,9 @@ void TThreadSocket::Run(std::stop_token stop) {
 
 void TThreadSocket::Serve(std::stop_token stop) {
   Attempt a;
+  // A transfer that ends within the first progress interval reports its
+  // bytes once, together with its outcome.
+  a.LastReport = std::chrono::steady_clock::now();
   {
     std::lock_guard lock(mutex_);
     a.Generation = generation_;

@@ -103,9 +103,10 @@ void TThreadParse::Run(std::stop_token stop) {
     }
     if (stop.stop_requested()) break;
     woken_.store(false);
-    bool parsed = false;
-    MainThread().sync([&] { parsed = ParseWaiting(); }, stop);
-    if (parsed && ThreadDownload) ThreadDownload->Wake();
+    MainThread().sync([&] {
+      // New links may wait for idle slots, or the run may now be complete.
+      if (ParseWaiting() && ThreadDownload) ThreadDownload->Dispatch();
+    }, stop);
     const int pace = Pace();
     std::unique_lock lock(mutex_);
     cv_.wait_for(lock, stop, std::chrono::milliseconds(pace > 0 ? pace : 100),
