@@ -150,6 +150,8 @@ void TThreadParse::ParsePage(std::unique_ptr<THXQItem> item) {
       if (!title.empty()) Item->Title = title;
     }
     if (Item->Level == 0) Task->StartPageTitle = Item->Title;
+    pageDir_ = URLDirectory(Item->Url);
+    pageLinker_ = std::make_unique<LocalLinker>(pageDir_, Task->HomeHost());
     const THXProfile& rules = Task->Profile;
     const std::string& startDir = Task->StartFolderUrl();
     if (rules.AggressiveParser != 2)
@@ -257,7 +259,8 @@ void TThreadParse::ConvertLink(THXParser& scanner, const std::string& url, const
   // its first spelling; file names on Linux tell letter case apart.
   if (const auto known = Task->Downloads.Find(target); known >= 0)
     target = Task->Downloads[static_cast<std::size_t>(known)];
-  const std::string local = LocalLink(target, from, Task->HomeHost()) + fragment;
+  const std::string local =
+      (from == pageDir_ ? pageLinker_->Link(target) : LocalLinker(from, Task->HomeHost()).Link(target)) + fragment;
   if (local != scanner.LastValue) scanner.ReplaceValue(local);
 }
 

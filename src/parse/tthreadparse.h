@@ -16,6 +16,7 @@
 class THXParser;
 class THXQItem;
 class THXTask;
+class LocalLinker;
 
 class TThreadParse {
  public:
@@ -51,6 +52,9 @@ class TThreadParse {
   void RemoveBase();
   void SavePage();
 
+  // Links of one page mostly start from the page's own folder.
+  std::string pageDir_;
+  std::unique_ptr<LocalLinker> pageLinker_;
   std::atomic<bool> paused_{true};
   std::atomic<bool> woken_{false};
   std::mutex mutex_;

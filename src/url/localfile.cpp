@@ -184,16 +184,21 @@ std::string LocalFileName(const std::string& root, const std::string& base, cons
   return root + Join(place.Folders) + place.Name;
 }
 
-std::string LocalLink(const std::string& url, const std::string& base, const std::string& homeHost) {
-  const std::string home = homeHost.empty() ? URLHost(base) : homeHost;
-  const LocalPlace target = PlaceOf(url, home);
-  const Segments from = PlaceOf(URLDirectory(base), home).Folders;
+LocalLinker::LocalLinker(const std::string& base, const std::string& homeHost)
+    : home_(homeHost.empty() ? URLHost(base) : homeHost), from_(PlaceOf(URLDirectory(base), home_).Folders) {}
+
+std::string LocalLinker::Link(const std::string& url) const {
+  const LocalPlace target = PlaceOf(url, home_);
   std::size_t common = 0;
-  while (common < target.Folders.size() && common < from.size() && target.Folders[common] == from[common]) ++common;
+  while (common < target.Folders.size() && common < from_.size() && target.Folders[common] == from_[common]) ++common;
   std::string link;
-  for (std::size_t i = common; i < from.size(); ++i) link += "../";
+  for (std::size_t i = common; i < from_.size(); ++i) link += "../";
   link += Join(target.Folders, common) + target.Name;
   return EscapeLinkPath(link);
+}
+
+std::string LocalLink(const std::string& url, const std::string& base, const std::string& homeHost) {
+  return LocalLinker(base, homeHost).Link(url);
 }
 
 std::string EscapeLinkPath(const std::string& path) {

@@ -10,6 +10,7 @@
 //     "_hosts/<host>/" in the output folder.
 // Paths use "/"; links are URL-escaped, so any browser reaches the file.
 #include <string>
+#include <vector>
 
 inline constexpr const char* kOtherHostsFolder = "_hosts";
 
@@ -20,6 +21,17 @@ std::string LocalFileName(const std::string& root, const std::string& base, cons
 // Relative, URL-escaped link from a page whose directory URL is base to the
 // local file of url.
 std::string LocalLink(const std::string& url, const std::string& base, const std::string& homeHost = "");
+// LocalLink for many links of one page: the page's own folder is worked out
+// once.
+class LocalLinker {
+ public:
+  LocalLinker(const std::string& base, const std::string& homeHost = "");
+  std::string Link(const std::string& url) const;
+
+ private:
+  std::string home_;
+  std::vector<std::string> from_;
+};
 std::string RelativeURL(const std::string& target, const std::string& base);
 std::string UpLevels(const std::string& path);
 std::string EncodeLocalName(const std::string& text);

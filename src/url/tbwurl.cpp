@@ -114,7 +114,15 @@ void TbwURL::SetURL(const std::string& url) {
   if (!Path.empty() && Path.back() != '/') Path += '/';
 }
 
-std::string URLProtocol(const std::string& url) { return Split(url).Protocol; }
+// The split's first step alone: the parse pass asks this of every link.
+std::string URLProtocol(const std::string& url) {
+  auto slash = [&](std::size_t i) { return i < url.size() && (url[i] == '/' || url[i] == '\\'); };
+  for (std::size_t i = 0; i < url.size(); ++i) {
+    if (url[i] != ':' || !slash(i + 1) || !slash(i + 2)) continue;
+    return url.substr(0, i) + "://";
+  }
+  return {};
+}
 std::string URLHost(const std::string& url) { return Split(url).Host; }
 std::string URLPath(const std::string& url) { return Split(url).Path; }
 std::string URLQuery(const std::string& url) { return Split(url).Query; }
