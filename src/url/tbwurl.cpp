@@ -154,9 +154,13 @@ std::string URLSiteName(const std::string& url) {
 bool NormalizeURL(std::string& url) {
   url = ForwardSlashes(url);
   if (URLProtocol(url).empty()) url.insert(0, url.size() > 1 && url[1] == ':' ? "file://" : "http://");
+  // One split serves the host, scheme and document tests: every link of
+  // every page comes through here.
+  TbwURL parts;
+  parts.SetURL(url);
   // A local file has no host; anything else without one cannot be fetched.
-  if (URLHost(url).empty() && URLProtocol(url) != "file://") return false;
-  if (ExtensionOf(URLDocument(url)).empty() && !url.ends_with('/') && !Contains(url, "?")) url += '/';
+  if (parts.Host.empty() && parts.Protocol != "file://") return false;
+  if (ExtensionOf(parts.Document + parts.Query).empty() && !url.ends_with('/') && !Contains(url, "?")) url += '/';
   url = ReplaceText(url, "&amp;", "&", true);
   return true;
 }
