@@ -25,63 +25,16 @@ ROUNDS=${ROUNDS:-5}
 FILES=${FILES:-2000}
 CONNECTIONS=${CONNECTIONS:-5}
 BUILD_DIR=${BUILD_DIR:-$REPO/build-fetchbench}
-
-die() { echo "fetch_vs_wget2: $*" >&2; exit 1; }
-say() { echo "== $*" >&2; }
+BENCH_NAME=fetch_vs_wget2
+# shellcheck source-path=SCRIPTDIR source=benchlib.sh
+source "$HERE/benchlib.sh"
 
 [[ $ROUNDS =~ ^[1-9][0-9]*$ ]] || die "ROUNDS must be a positive number"
 [[ $FILES =~ ^[1-9][0-9]*$ ]] || die "FILES must be a positive number"
 
-# --- packages ---------------------------------------------------------------
-installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-missing=()
-for pkg in nginx wget2 time; do installed "$pkg" || missing+=("$pkg"); done
-if ((${#missing[@]})); then
-  if [[ $(id -u) -eq 0 ]]; then as_root=()
-  elif command -v sudo >/dev/null && sudo -n true 2>/dev/null; then as_root=(sudo)
-  else die "missing packages: ${missing[*]} (run as root or install them)"
-  fi
-  say "installing ${missing[*]}"
-  "${as_root[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
-NGINX=$(command -v nginx || echo /usr/sbin/nginx)
-WGET2=$(command -v wget2) || die "wget2 not found"
-TIME=/usr/bin/time
-[[ -x $NGINX ]] || die "nginx not found"
-[[ -x $TIME ]] || die "$TIME not found"
-
-# --- harvix-cli ---------------------------------------------------------------
-if [[ -n ${HARVIX_CLI:-} ]]; then
-  CLI=$HARVIX_CLI
-else
-  say "building harvix-cli (Release) in $BUILD_DIR"
-  cmake -S "$REPO" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DHARVIX_BUILD_GUI=OFF \
-    -DHARVIX_BUILD_TESTS=OFF -DHARVIX_BUILD_BENCH=OFF >/dev/null
-  cmake --build "$BUILD_DIR" -j"$(nproc)" --target harvix-cli >/dev/null
-  CLI=$BUILD_DIR/src/harvix-cli
-fi
-[[ -x $CLI ]] || die "no harvix-cli at $CLI"
-CLI=$(cd "$(dirname "$CLI")" && pwd)/$(basename "$CLI")
-
-# --- temp folder, cleanup -----------------------------------------------------
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/harvix-fetchbench.XXXXXX")
-NGINX_PID=
-cleanup() {
-  local rc=$?
-  if [[ -n $NGINX_PID ]] && kill -0 "$NGINX_PID" 2>/dev/null; then
-    kill -QUIT "$NGINX_PID" 2>/dev/null || true
-    for _ in $(seq 50); do kill -0 "$NGINX_PID" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL "$NGINX_PID" 2>/dev/null || true
-    wait "$NGINX_PID" 2>/dev/null || true
-  fi
-  # A failed check keeps the folder for a look; an interrupt does not.
-  if [[ ${KEEP:-0} == 1 ]] || ((rc != 0 && rc < 128)); then echo "kept $WORK" >&2; else rm -rf "$WORK"; fi
-  exit "$rc"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+bench_packages
+bench_cli ""
+bench_workdir harvix-fetchbench
 
 # --- the site -------------------------------------------------------------------
 # FILES files in 20 folders: 40% .html, 20% each .gif, .css and .js, of 1 to
@@ -108,72 +61,7 @@ for ((i = 0; i < FILES; i++)); do
 done
 
 # --- nginx ----------------------------------------------------------------------
-free_port() {
-  if command -v python3 >/dev/null; then
-    python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'
-    return
-  fi
-  local p
-  for _ in $(seq 100); do
-    p=$((20000 + RANDOM % 40000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then echo "$p"; return; fi
-  done
-  die "no free port found"
-}
-
-NG=$WORK/nginx
-mkdir -p "$NG/logs" "$NG/tmp"
-answers() { "$WGET2" --no-config --no-hsts --no-hpkp --no-robots --no-netrc --no-cookies --no-ocsp \
-  --tries=1 --timeout=1 -q -O /dev/null "$1" 2>/dev/null; }
-for attempt in 1 2 3 4 5; do
-  PORT=$(free_port)
-  user_line=
-  # As root the workers would switch to "nobody", who cannot read the temp folder.
-  [[ $(id -u) -eq 0 ]] && user_line="user $(id -un) $(id -gn);"
-  cat >"$NG/nginx.conf" <<EOF
-$user_line
-worker_processes 1;
-daemon off;
-pid $NG/nginx.pid;
-error_log $NG/logs/error.log warn;
-events { worker_connections 512; }
-http {
-  access_log off;
-  client_body_temp_path $NG/tmp/body;
-  proxy_temp_path $NG/tmp/proxy;
-  fastcgi_temp_path $NG/tmp/fastcgi;
-  uwsgi_temp_path $NG/tmp/uwsgi;
-  scgi_temp_path $NG/tmp/scgi;
-  types {
-    text/html html;
-    text/css css;
-    application/javascript js;
-    image/gif gif;
-  }
-  default_type application/octet-stream;
-  sendfile on;
-  server {
-    listen 127.0.0.1:$PORT;
-    root $SITE;
-  }
-}
-EOF
-  HOME=$WORK "$NGINX" -p "$NG/" -e "$NG/logs/error.log" -c "$NG/nginx.conf" &
-  NGINX_PID=$!
-  up=0
-  for _ in $(seq 50); do
-    kill -0 "$NGINX_PID" 2>/dev/null || break
-    if HOME=$WORK answers "http://127.0.0.1:$PORT/$(head -1 "$WORK/paths.txt")"; then up=1; break; fi
-    sleep 0.1
-  done
-  ((up)) && break
-  kill "$NGINX_PID" 2>/dev/null || true
-  wait "$NGINX_PID" 2>/dev/null || true
-  NGINX_PID=
-  echo "nginx did not answer on port $PORT (attempt $attempt):" >&2
-  tail -3 "$NG/logs/error.log" >&2 || true
-done
-[[ -n $NGINX_PID ]] || die "nginx would not start"
+bench_start_nginx "$SITE" "$(head -1 "$WORK/paths.txt")"
 say "nginx (pid $NGINX_PID) serves $SITE on 127.0.0.1:$PORT"
 
 sed "s|^|http://127.0.0.1:$PORT/|" "$WORK/paths.txt" >"$WORK/urls.txt"
@@ -233,8 +121,8 @@ run_wget2() {
   local r=$1 run=$WORK/runs/wget2-$1 rc=0
   mkdir -p "$run/out" "$run/home"
   (cd "$run" && env HOME="$run/home" "$TIME" -f "%e %M" -o "$run/time.txt" \
-    "$WGET2" --no-config --no-hsts --no-hpkp --no-robots --no-netrc --no-cookies --no-ocsp \
-    --no-tls-resume --max-threads="$CONNECTIONS" -q -i "$WORK/urls.txt" -P "$run/out" \
+    "$WGET2" "${WGET2_PLAIN[@]}" --no-tls-resume \
+    --max-threads="$CONNECTIONS" -q -i "$WORK/urls.txt" -P "$run/out" \
     </dev/null >"$run/stdout.txt" 2>"$run/stderr.txt") || rc=$?
   ((rc == 0)) || { tail -5 "$run/stderr.txt" >&2; die "wget2 exited $rc in round $r"; }
   check_output wget2 "$run/out"

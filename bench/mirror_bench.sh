@@ -26,148 +26,41 @@ ROUNDS=${ROUNDS:-3}
 CONNECTIONS=${CONNECTIONS:-5}
 BUILD_DIR=${BUILD_DIR:-$REPO/build-mirrorbench}
 GEN=$HERE/mirror_site.py
-
-die() { echo "mirror_bench: $*" >&2; exit 1; }
-say() { echo "== $*" >&2; }
+BENCH_NAME=mirror_bench
+# shellcheck source-path=SCRIPTDIR source=benchlib.sh
+source "$HERE/benchlib.sh"
 
 [[ $ROUNDS =~ ^[1-9][0-9]*$ ]] || die "ROUNDS must be a positive number"
 [[ $CONNECTIONS =~ ^[1-9][0-9]*$ ]] || die "CONNECTIONS must be a positive number"
 PYTHON=$(command -v python3) || die "python3 not found"
 [[ -f $GEN ]] || die "no $GEN"
 
-# --- packages ---------------------------------------------------------------
-installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-missing=()
-for pkg in nginx wget2 time; do installed "$pkg" || missing+=("$pkg"); done
-if ((${#missing[@]})); then
-  if [[ $(id -u) -eq 0 ]]; then as_root=()
-  elif command -v sudo >/dev/null && sudo -n true 2>/dev/null; then as_root=(sudo)
-  else die "missing packages: ${missing[*]} (run as root or install them)"
-  fi
-  say "installing ${missing[*]}"
-  "${as_root[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
-NGINX=$(command -v nginx || echo /usr/sbin/nginx)
-WGET2=$(command -v wget2) || die "wget2 not found"
-TIME=/usr/bin/time
-[[ -x $NGINX ]] || die "nginx not found"
-[[ -x $TIME ]] || die "$TIME not found"
-
-# --- harvix-cli ---------------------------------------------------------------
-if [[ -n ${HARVIX_CLI:-} ]]; then
-  CLI=$HARVIX_CLI
-else
-  say "building harvix-cli (Release) in $BUILD_DIR"
-  mkdir -p "$BUILD_DIR"
-  # The compiler's messages go to a log that is shown when the build fails.
-  { cmake -S "$REPO" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DHARVIX_BUILD_GUI=OFF \
-      -DHARVIX_BUILD_TESTS=OFF -DHARVIX_BUILD_BENCH=OFF &&
-      cmake --build "$BUILD_DIR" -j"$(nproc)" --target harvix-cli; } >"$BUILD_DIR/mirror_bench-build.log" 2>&1 ||
-    { tail -20 "$BUILD_DIR/mirror_bench-build.log" >&2; die "the build failed (see $BUILD_DIR/mirror_bench-build.log)"; }
-  CLI=$BUILD_DIR/src/harvix-cli
-fi
-[[ -x $CLI ]] || die "no harvix-cli at $CLI"
-CLI=$(cd "$(dirname "$CLI")" && pwd)/$(basename "$CLI")
-
-# --- temp folder, cleanup -----------------------------------------------------
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/harvix-mirrorbench.XXXXXX")
-NGINX_PID=
-RUN_PID=
+bench_packages
+bench_cli mirror_bench-build.log
+bench_workdir harvix-mirrorbench
 FAILED=0
-stop_pid() { # pid signal: stops one process we started, and waits for it
-  local pid=$1 sig=$2
-  [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null || return 0
-  kill "-$sig" "$pid" 2>/dev/null || true
-  for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -KILL "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
-cleanup() {
-  local rc=$?
-  stop_pid "$RUN_PID" TERM
-  stop_pid "$NGINX_PID" QUIT
-  # A failed check keeps the folder for a look; an interrupt does not.
-  if [[ ${KEEP:-0} == 1 ]] || ((rc != 0 && rc < 128)); then echo "kept $WORK" >&2; else rm -rf "$WORK"; fi
-  exit "$rc"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
 
 # --- nginx and the site ---------------------------------------------------------
-free_port() {
-  "$PYTHON" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'
-}
-
 SITE=$WORK/site/root
-NG=$WORK/nginx
-mkdir -p "$NG/logs" "$NG/tmp"
-answers() { "$WGET2" --no-config --no-hsts --no-hpkp --no-robots --no-netrc --no-cookies --no-ocsp \
-  --tries=1 --timeout=1 -q -O /dev/null "$1" 2>/dev/null; }
-for attempt in 1 2 3 4 5; do
-  PORT=$(free_port)
+# The site holds absolute links to its origin, so it is made for the port.
+make_site() {
   ORIGIN=http://127.0.0.1:$PORT
-  # The site holds absolute links to its origin, so it is made for the port.
   rm -rf "$WORK/site"
   mkdir -p "$WORK/site"
   say "making the site for $ORIGIN: $("$PYTHON" "$GEN" generate --origin "$ORIGIN" --out "$SITE")"
-  user_line=
-  # As root the workers would switch to "nobody", who cannot read the temp folder.
-  [[ $(id -u) -eq 0 ]] && user_line="user $(id -un) $(id -gn);"
-  # A static root answers "list.html?page=2" with list.html: the query plays
-  # no part in finding the file.
-  cat >"$NG/nginx.conf" <<EOF
-$user_line
-worker_processes 1;
-daemon off;
-pid $NG/nginx.pid;
-error_log $NG/logs/error.log warn;
-events { worker_connections 512; }
-http {
-  access_log $NG/logs/access.log;
-  client_body_temp_path $NG/tmp/body;
-  proxy_temp_path $NG/tmp/proxy;
-  fastcgi_temp_path $NG/tmp/fastcgi;
-  uwsgi_temp_path $NG/tmp/uwsgi;
-  scgi_temp_path $NG/tmp/scgi;
-  types {
-    text/html html;
-    text/css css;
-    application/javascript js;
-    image/gif gif;
-    image/jpeg jpg;
-    image/png png;
-  }
-  default_type application/octet-stream;
-  sendfile on;
-  server {
-    listen 127.0.0.1:$PORT;
-    root $SITE;
-    index index.html;
-  }
 }
-EOF
-  HOME=$WORK "$NGINX" -p "$NG/" -e "$NG/logs/error.log" -c "$NG/nginx.conf" &
-  NGINX_PID=$!
-  up=0
-  for _ in $(seq 50); do
-    kill -0 "$NGINX_PID" 2>/dev/null || break
-    if HOME=$WORK answers "$ORIGIN/index.html"; then up=1; break; fi
-    sleep 0.1
-  done
-  ((up)) && break
-  stop_pid "$NGINX_PID" TERM
-  NGINX_PID=
-  echo "nginx did not answer on port $PORT (attempt $attempt):" >&2
-  tail -3 "$NG/logs/error.log" >&2 || true
-done
-[[ -n $NGINX_PID ]] || die "nginx would not start"
+NGINX_ACCESS_LOG=$NG/logs/access.log
+NGINX_MORE_TYPES='    image/jpeg jpg;
+    image/png png;'
+# A static root answers "list.html?page=2" with list.html: the query plays
+# no part in finding the file.
+NGINX_MORE_SERVER='    index index.html;'
+bench_start_nginx "$SITE" index.html make_site
 say "nginx (pid $NGINX_PID) serves the site on 127.0.0.1:$PORT"
 
 # The query pages come back as list.html itself.
-HOME=$WORK "$WGET2" --no-config --no-hsts --no-hpkp --no-robots --no-netrc --no-cookies --no-ocsp --tries=1 \
-  --timeout=2 -q -O "$WORK/query.html" "$ORIGIN/sec01/list.html?page=2&sort=name" 2>/dev/null ||
+HOME=$WORK "$WGET2" "${WGET2_PLAIN[@]}" --tries=1 --timeout=2 -q -O "$WORK/query.html" \
+  "$ORIGIN/sec01/list.html?page=2&sort=name" 2>/dev/null ||
   die "nginx did not answer a query page"
 cmp -s "$WORK/query.html" "$SITE/sec01/list.html" || die "nginx did not answer list.html?page=2 with list.html"
 
@@ -238,7 +131,7 @@ run_wget2() {
   before=$(access_lines)
   start=$(now)
   (cd "$run" && exec env HOME="$run/home" "$TIME" -f "%e %U %S %M" -o "$run/time.txt" \
-    "$WGET2" --no-config --no-hsts --no-hpkp --no-robots --no-netrc --no-cookies --no-ocsp --no-tls-resume \
+    "$WGET2" "${WGET2_PLAIN[@]}" --no-tls-resume \
     --mirror --convert-links --page-requisites --no-parent --max-threads="$CONNECTIONS" -q -P "$run/out" \
     "$ORIGIN/index.html" </dev/null >"$run/stdout.txt" 2>"$run/stderr.txt") &
   RUN_PID=$!
