@@ -55,13 +55,7 @@ class ParseFixture {
     task->Url = "https://www.example-shop.com/catalogue/index.html";
     task->IntranetMode = true;
     task->Destination = box_.Dir() + "out/";
-    THXProfile& p = task->Profile;
-    p.PageLocation = 1;
-    p.ResourceLocation = 2;
-    p.Depth = -1;
-    p.AggressiveParser = 1;
-    p.ConvertFollowedLinks = 1;
-    p.ConvertUnfollowedLinks = 1;
+    task->Profile.SetReadDefaults();
     HXApp->SetCurrentTask(std::move(task));
     parser_.Task = HXApp->CurrentTask.get();
   }

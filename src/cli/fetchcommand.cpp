@@ -15,6 +15,7 @@
 #include "app/startup.h"
 #include "app/thxapp.h"
 #include "cli/commands.h"
+#include "cli/session.h"
 #include "engine/socketlist.h"
 #include "engine/tthreaddownload.h"
 #include "url/localfile.h"
@@ -88,14 +89,6 @@ std::unique_ptr<THXTask> PrepareTask(const FetchOptions& o) {
   return task;
 }
 
-void ShowProgress(const THXTask& t, int busy, bool final) {
-  char line[200];
-  std::snprintf(line, sizeof line, "%s: %d/%d pages, %d/%d files, %d errors, %.1f kB, %d busy",
-                t.Name.c_str(), t.PagesSaved, t.TotalPages, t.ResourcesSaved, t.TotalResources,
-                t.PageErrors + t.ResourceErrors, static_cast<double>(t.TotalBytes) / 1024.0, busy);
-  std::fprintf(stderr, "\r%-79s%s", line, final ? "\n" : "");
-}
-
 // fetch follows no links: a fetched page is taken as parsed with none in it.
 void TakeFetchedPages(THXTask& task) {
   while (auto page = task.NextPageToParse()) {
@@ -150,7 +143,7 @@ int FetchCommand(const Args& args) {
         dispatcher.Wake();
       }
       if (terminal && std::chrono::steady_clock::now() - lastShown > std::chrono::milliseconds(200)) {
-        ShowProgress(task, SocketList().CountBusySlots(), false);
+        ShowRunProgress(task, true, false);
         lastShown = std::chrono::steady_clock::now();
       }
     }
@@ -165,7 +158,7 @@ int FetchCommand(const Args& args) {
     if (interrupted || task.Modified) task.SaveDownloads();
   }
   SocketList().SetSlotCount(0);
-  if (terminal) ShowProgress(task, 0, true);
+  if (terminal) ShowRunProgress(task, true, true);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   const int errors = task.PageErrors + task.ResourceErrors;
   std::cerr << "Saved " << task.PagesSaved + task.ResourcesSaved << " of "

@@ -102,13 +102,7 @@ struct GetOptions {
 
 std::string ParseGet(const Args& args, GetOptions& o) {
   THXProfile& r = o.Rules;
-  r.PageLocation = 1;
-  r.ResourceLocation = 2;
-  r.Depth = -1;
-  r.AggressiveParser = 1;
-  r.ConvertFollowedLinks = 1;
-  r.ConvertUnfollowedLinks = 1;
-  r.UseStartPageTitle = true;
+  r.SetReadDefaults();
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&]() -> std::optional<std::string> {

@@ -70,13 +70,15 @@ bool Session::PumpUntil(const std::function<bool()>& done) {
   return true;
 }
 
-void Session::ShowProgress(const THXTask& t, bool final) {
-  if (!terminal_ && !final) return;
+void Session::ShowProgress(const THXTask& t, bool final) { ShowRunProgress(t, terminal_, final); }
+
+void ShowRunProgress(const THXTask& t, bool terminal, bool final) {
+  if (!terminal && !final) return;
   char line[220];
   std::snprintf(line, sizeof line, "%s: %d/%d pages, %d/%d files, %d errors, %.1f kB, %d busy", t.Name.c_str(),
                 t.PagesSaved, t.TotalPages, t.ResourcesSaved, t.TotalResources, t.PageErrors + t.ResourceErrors,
                 static_cast<double>(t.TotalBytes) / 1024.0, SocketList().CountBusySlots());
-  if (terminal_) std::fprintf(stderr, "\r%-79s%s", line, final ? "\n" : "");
+  if (terminal) std::fprintf(stderr, "\r%-79s%s", line, final ? "\n" : "");
   else std::fprintf(stderr, "%s\n", line);
 }
 

@@ -29,6 +29,10 @@ class Session {
   bool terminal_ = false;
 };
 
+// The one progress line of a run: rewritten in place on a terminal, a plain
+// line elsewhere (only the final one is shown there).
+void ShowRunProgress(const THXTask& task, bool terminal, bool final);
+
 // Waits until the task of the file has been run by the schedule thread and
 // its run has ended; returns the exit code: 0 no errors, 1 errors, 3 stopped.
 int WaitForRun(Session& session, const std::string& fileName);

@@ -26,16 +26,28 @@ std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
 }  // namespace
 
+void THXProfile::SetReadDefaults() {
+  PageLocation = 1;
+  ResourceLocation = 2;
+  Depth = -1;
+  AggressiveParser = 1;
+  ConvertFollowedLinks = 1;
+  ConvertUnfollowedLinks = 1;
+  UseStartPageTitle = true;
+}
+
 void THXProfile::LoadFrom(const IniFile& ini) {
+  THXProfile d;
+  d.SetReadDefaults();
   Name = ini.ReadString(kSection, "Profile Name", "");
   ReadList(ini, "File Types", FileTypes);
-  PageLocation = ReadByte(ini, "Page Location", 1);
-  ResourceLocation = ReadByte(ini, "Resource Location", 2);
-  Depth = ini.ReadInteger(kSection, "Depth", -1);
-  AggressiveParser = ReadByte(ini, "Aggressive Parser", 1);
-  ConvertFollowedLinks = ReadByte(ini, "Convert Followed Links", 1);
-  ConvertUnfollowedLinks = ReadByte(ini, "Convert Unfollowed Links", 1);
-  UseStartPageTitle = ini.ReadBool(kSection, "Use Start Page Title", true);
+  PageLocation = ReadByte(ini, "Page Location", d.PageLocation);
+  ResourceLocation = ReadByte(ini, "Resource Location", d.ResourceLocation);
+  Depth = ini.ReadInteger(kSection, "Depth", d.Depth);
+  AggressiveParser = ReadByte(ini, "Aggressive Parser", d.AggressiveParser);
+  ConvertFollowedLinks = ReadByte(ini, "Convert Followed Links", d.ConvertFollowedLinks);
+  ConvertUnfollowedLinks = ReadByte(ini, "Convert Unfollowed Links", d.ConvertUnfollowedLinks);
+  UseStartPageTitle = ini.ReadBool(kSection, "Use Start Page Title", d.UseStartPageTitle);
   ReadList(ini, "URL Filters Exclude", UrlFiltersExclude);
   ReadList(ini, "URL Filters Include", UrlFiltersInclude);
   PageFileSizeMin = ini.ReadInteger(kSection, "Page File Size Min", 0);

@@ -27,6 +27,10 @@ class THXProfile {
   std::int32_t PageFileSizeMin = 0, PageFileSizeMax = 0;
   std::int32_t ResourceFileSizeMin = 0, ResourceFileSizeMax = 0;
 
+  // The rules a profile file without any key gives: pages within the site,
+  // media anywhere, all levels, scripts parsed, links converted, renaming on.
+  void SetReadDefaults();
+
   void LoadFromFile();
   // Creates the file's folder; false when the file could not be written.
   bool SaveToFile();

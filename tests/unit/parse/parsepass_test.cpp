@@ -28,13 +28,8 @@ class PageParseTest : public ::testing::Test {
     task->Url = "http://h/a/index.html";
     task->IntranetMode = true;
     task->Destination = box.Dir().Path() + "out/";
-    THXProfile& p = task->Profile;
-    p.PageLocation = 1;
-    p.ResourceLocation = 2;
-    p.Depth = -1;
-    p.AggressiveParser = 0;
-    p.ConvertFollowedLinks = 1;
-    p.ConvertUnfollowedLinks = 1;
+    task->Profile.SetReadDefaults();
+    task->Profile.AggressiveParser = 0;  // tag scans only, unless a test says otherwise
     HXApp->SetCurrentTask(std::move(task));
     parser.Start(HXApp->CurrentTask.get());
     parser.Pause();  // driven by the test, not by its thread
