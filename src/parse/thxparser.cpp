@@ -1,5 +1,6 @@
 #include "parse/thxparser.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <optional>
 #include <string_view>
@@ -17,27 +18,27 @@ constexpr std::string_view kScriptOpen = "<script";
 
 // Outside the text (position 0 or beyond the end) there is no character, so
 // no set ever holds one there and no loop runs off the end.
-bool IsOneOf(const std::string& text, std::size_t p, std::string_view set) {
+bool IsOneOf(std::string_view text, std::size_t p, std::string_view set) {
   return p >= 1 && p <= text.size() && set.find(text[p - 1]) != std::string_view::npos;
 }
 
 // Exact search from position start. A search from 0 finds nothing: a tag or
 // quote that was not found has no closing text either.
-std::size_t FindAt(const std::string& text, std::string_view what, std::size_t start) {
+std::size_t FindAt(std::string_view text, std::string_view what, std::size_t start) {
   if (start == 0 || start > text.size() || what.empty()) return 0;
   const std::size_t at = text.find(what, start - 1);
-  return at == std::string::npos ? 0 : at + 1;
+  return at == std::string_view::npos ? 0 : at + 1;
 }
 
-std::size_t FindTextAt(const std::string& text, std::string_view pattern, std::size_t start) {
+std::size_t FindTextAt(std::string_view text, std::string_view pattern, std::size_t start) {
   return start == 0 ? 0 : ContainsTextAt(text, pattern, start);
 }
 
 // Last position of c at or before upTo.
-std::size_t FindLastAt(const std::string& text, char c, std::size_t upTo) {
+std::size_t FindLastAt(std::string_view text, char c, std::size_t upTo) {
   if (upTo == 0 || text.empty()) return 0;
   const std::size_t at = text.rfind(c, upTo - 1);
-  return at == std::string::npos ? 0 : at + 1;
+  return at == std::string_view::npos ? 0 : at + 1;
 }
 
 // Last match of the pattern, ignoring case, whose final character lies at or
@@ -130,6 +131,14 @@ std::string ScriptArgument(THXParser& s, const std::string& value) {
   return value.substr(open + 1, close - open - 1);
 }
 
+// ContainsTextAt for "<script", which starts with a character no letter
+// case changes: only the places of a "<" are compared.
+std::size_t FindScriptOpen(std::string_view text, std::size_t start) {
+  for (std::size_t at = text.find('<', start - 1); at != std::string_view::npos; at = text.find('<', at + 1))
+    if (SameText(text.substr(at, kScriptOpen.size()), kScriptOpen)) return at + 1;
+  return 0;
+}
+
 // The last "<script" ending at or before endAt. Values come in text order and
 // replacements only change the text at or after the current value, so the
 // part already scanned stays valid; a query that goes back searches anew.
@@ -139,7 +148,7 @@ std::size_t LastScriptOpenBy(THXParser& s, std::size_t endAt) {
   const std::size_t lastStart = endAt - kScriptOpen.size() + 1;
   if (lastStart + 1 < s.ScriptScannedTo) return FindLastTextEndingBy(s.Text, kScriptOpen, endAt);
   const std::string_view upTo = std::string_view(s.Text).substr(0, endAt);
-  for (std::size_t p = s.ScriptScannedTo; (p = ContainsTextAt(upTo, kScriptOpen, p)) != 0; ++p) s.LastScriptOpen = p;
+  for (std::size_t p = s.ScriptScannedTo; (p = FindScriptOpen(upTo, p)) != 0; ++p) s.LastScriptOpen = p;
   s.ScriptScannedTo = lastStart + 1;
   return s.LastScriptOpen;
 }
@@ -148,9 +157,12 @@ bool InsideScript(THXParser& s) {
   const std::size_t open = LastScriptOpenBy(s, s.ValueStart);
   const std::size_t openEnd = FindAt(s.Text, ">", open);
   if (openEnd == 0 || openEnd >= s.ValueStart) return false;
-  const std::size_t close = FindTextAt(s.Text, "/script", openEnd + 1);
-  const std::size_t closeStart = close == 0 ? 0 : FindLastAt(s.Text, '<', close);
-  return closeStart != 0 && closeStart > s.ValueEnd;
+  if (s.ScriptCloseFor != openEnd) {
+    const std::size_t close = FindTextAt(s.Text, "/script", openEnd + 1);
+    s.ScriptCloseStart = close == 0 ? 0 : FindLastAt(s.Text, '<', close);
+    s.ScriptCloseFor = openEnd;
+  }
+  return s.ScriptCloseStart != 0 && s.ScriptCloseStart > s.ValueEnd;
 }
 
 bool LooksLikeLink(const std::string& candidate) {
@@ -211,6 +223,7 @@ void THXParser::ReplaceValue(const std::string& text) {
   if (ValueStart == 0 || ValueStart - 1 > Text.size() || LastValue.size() > Text.size() - (ValueStart - 1))
     return;
   Text.replace(ValueStart - 1, LastValue.size(), text);
+  ScriptCloseFor = ScriptCloseStart = 0;
   // A pass that has ended stays ended.
   if (TagClose == 0) return;
   const auto moved = static_cast<std::ptrdiff_t>(TagClose) + static_cast<std::ptrdiff_t>(text.size()) -
@@ -218,11 +231,79 @@ void THXParser::ReplaceValue(const std::string& text) {
   TagClose = moved > 0 ? static_cast<std::size_t>(moved) : 0;
 }
 
-std::string THXParser::LinkText() const {
+std::string THXParser::LinkText() const { return TagLinkText(Text, TagStart); }
+
+std::string TagLinkText(std::string_view text, std::size_t tagStart) {
   // Without a tag (quoted-string mode) the text runs from the page's start.
-  const std::size_t tagEnd = TagStart == 0 ? 0 : FindAt(Text, ">", TagStart);
-  if (TagStart != 0 && tagEnd == 0) return {};
-  const std::size_t nextTag = FindAt(Text, "<", tagEnd + 1);
+  const std::size_t tagEnd = tagStart == 0 ? 0 : FindAt(text, ">", tagStart);
+  if (tagStart != 0 && tagEnd == 0) return {};
+  const std::size_t nextTag = FindAt(text, "<", tagEnd + 1);
   if (nextTag == 0) return {};
-  return CleanText(std::string_view(Text).substr(tagEnd, nextTag - tagEnd - 1));
+  return CleanText(text.substr(tagEnd, nextTag - tagEnd - 1));
+}
+
+int TagNameIndex(std::string_view text, std::size_t lt, std::span<const std::string_view> names) {
+  std::size_t longest = 0;
+  for (const std::string_view name : names) longest = std::max(longest, name.size());
+  std::size_t p = lt + 1;
+  while (IsOneOf(text, p, kNameLead)) ++p;
+  while (IsOneOf(text, p, kNameStops)) ++p;
+  // As NameMatchesAt: one character more than the longest name tells a
+  // longer name apart, and a quote, kept in the name, matches no name.
+  char name[kMaxTagName + 1];
+  std::size_t size = 0;
+  bool quoted = false;
+  for (; p <= text.size() && size <= longest && size <= kMaxTagName; ++p) {
+    const char c = text[p - 1];
+    if (c == '"')
+      quoted = !quoted;
+    else if (!quoted && kNameStops.find(c) != std::string_view::npos)
+      break;
+    name[size++] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+  }
+  const std::string_view found(name, size);
+  for (std::size_t i = 0; i < names.size(); ++i)
+    if (names[i] == found) return static_cast<int>(i);
+  return -1;
+}
+
+TagValue TagValueAt(std::string_view text, std::size_t tagStart, std::size_t tagClose, std::string_view attr) {
+  // NextTagValue's attribute search may run past the tag, but a name found
+  // there always ends in an empty value; so only names starting at or
+  // before the ">" are looked for.
+  if (tagStart == 0 || tagClose == 0 || tagClose > text.size() || attr.empty()) return {};
+  const std::string_view searched = text.substr(0, std::min(text.size(), tagClose - 1 + attr.size()));
+  std::size_t valueStart = tagStart;
+  for (;;) {
+    const std::size_t attrPos = ContainsTextAt(searched, attr, valueStart);
+    if (attrPos == 0) return {};
+    valueStart = attrPos + attr.size();
+    if (IsOneOf(text, valueStart, kAfterAttrName)) break;
+  }
+  bool equals = false;
+  while (valueStart <= tagClose && IsOneOf(text, valueStart, kValueLead)) {
+    const char c = text[valueStart - 1];
+    equals = equals || c == '=';
+    ++valueStart;
+    if (c == '"') break;
+  }
+  if (valueStart > tagClose || !equals) return {};
+  const char quote = text[valueStart - 2];
+  const bool quoted = quote == '"' || quote == '\'';
+  std::size_t valueEnd = valueStart;
+  for (; valueEnd <= tagClose; ++valueEnd) {
+    const char c = text[valueEnd - 1];
+    if (c == '>' || (quoted ? c == quote : kUnquotedStops.find(c) != std::string_view::npos)) break;
+  }
+  if (valueEnd > tagClose) return {};
+  const std::string_view value = text.substr(valueStart - 1, valueEnd - valueStart);
+  if (value.find('+') != std::string_view::npos ||
+      (value.find(';') != std::string_view::npos && ReplaceText(value, "&amp;", "&", true).find(';') != std::string::npos))
+    return {};
+  if (!ContainsText(value, "javascript:")) return {valueStart, value};
+  // ScriptArgument: the text between the value's first two apostrophes.
+  const std::size_t open = value.find('\'');
+  const std::size_t close = open == std::string_view::npos ? open : value.find('\'', open + 1);
+  if (close == std::string_view::npos) return {};
+  return {valueStart + open + 1, value.substr(open + 1, close - open - 1)};
 }

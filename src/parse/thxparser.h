@@ -6,7 +6,9 @@
 // in place, so one object both extracts and rewrites. One object serves one
 // pass over one text. Positions count characters from 1 (0: none).
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 
 class THXParser {
  public:
@@ -30,6 +32,11 @@ class THXParser {
   // of mode 1 linear in the page size.
   std::size_t ScriptScannedTo = 1;
   std::size_t LastScriptOpen = 0;
+  // Where the SCRIPT element opened at ScriptCloseFor closes: every string
+  // after one script asks the same, and without a closing tag the search
+  // would run to the page's end for each. A rewrite forgets it.
+  std::size_t ScriptCloseFor = 0;
+  std::size_t ScriptCloseStart = 0;
 
   std::string NextLink();
   std::string NextTagValue();
@@ -37,3 +44,27 @@ class THXParser {
   void ReplaceValue(const std::string& text);
   std::string LinkText() const;
 };
+
+// THXParser's tag-mode rules asked tag by tag of a text that is not
+// rewritten meanwhile, so that one walk over a page can serve every row of
+// the link table at once. Positions count from 1, as THXParser's do.
+
+// Longest tag name TagNameIndex compares.
+inline constexpr std::size_t kMaxTagName = 15;
+
+// Index in names (upper case, at most kMaxTagName characters) of the name
+// of the tag whose "<" is at lt, compared the way THXParser's tag search
+// compares it; -1 when none.
+int TagNameIndex(std::string_view text, std::size_t lt, std::span<const std::string_view> names);
+
+struct TagValue {
+  std::size_t ValueStart = 0;
+  std::string_view Value;  // empty: none, or refused
+};
+
+// What NextTagValue yields for the tag at tagStart whose first ">" is at
+// tagClose (0: none): the same value, at the same place.
+TagValue TagValueAt(std::string_view text, std::size_t tagStart, std::size_t tagClose, std::string_view attr);
+
+// LinkText of the tag at tagStart (0: the text before the first tag).
+std::string TagLinkText(std::string_view text, std::size_t tagStart);

@@ -1,6 +1,9 @@
 #include "parse/tthreadparse.h"
 
+#include <algorithm>
+#include <array>
 #include <chrono>
+#include <tuple>
 
 #include "app/folders.h"
 #include "app/frontend.h"
@@ -41,6 +44,60 @@ bool Applies(const std::string& marker, bool page) {
   return marker.empty() || marker == "[AL]" || (marker == "[PL]" && page) || (marker == "[ML]" && !page);
 }
 
+// The tag names of the link table, in its order, as TagNameIndex takes them.
+constexpr auto kRowTags = [] {
+  std::array<std::string_view, std::size(kLinkTable)> tags{};
+  for (std::size_t i = 0; i < tags.size(); ++i) tags[i] = kLinkTable[i].Tag;
+  return tags;
+}();
+
+bool HasMarkup(std::string_view text) { return text.find_first_of("<>") != std::string_view::npos; }
+
+// True when no tag but the one at tagStart encloses position at: the only
+// "<" between the last ">" before it and it is the tag's own. A conversion
+// there can then change no other tag's name, attributes or link text.
+bool OnlyInItsTag(std::string_view text, std::size_t tagStart, std::size_t at) {
+  for (std::size_t p = at - 1; p >= 1; --p) {
+    const char c = text[p - 1];
+    if (c == '>') return true;
+    if (c == '<' && p != tagStart) return false;
+  }
+  return true;
+}
+
+// The text with the conversions written in; they never overlap.
+std::string Applied(std::string_view text, std::vector<TThreadParse::Edit>& edits) {
+  std::sort(edits.begin(), edits.end(), [](const auto& a, const auto& b) { return a.At < b.At; });
+  std::size_t size = text.size();
+  for (const auto& e : edits) size = size - e.Size + e.Text.size();
+  std::string out;
+  out.reserve(size);
+  std::size_t from = 0;
+  for (const auto& e : edits) {
+    out.append(text.substr(from, e.At - 1 - from)).append(e.Text);
+    from = e.At - 1 + e.Size;
+  }
+  out.append(text.substr(from));
+  return out;
+}
+
+// Where position p (from 1, after every edit) lies once they are written in.
+std::size_t Moved(std::size_t p, const std::vector<TThreadParse::Edit>& edits) {
+  if (p == 0) return 0;
+  std::ptrdiff_t moved = static_cast<std::ptrdiff_t>(p);
+  for (const auto& e : edits)
+    if (e.At < p) moved += static_cast<std::ptrdiff_t>(e.Text.size()) - static_cast<std::ptrdiff_t>(e.Size);
+  return static_cast<std::size_t>(moved);
+}
+
+// Position (0-based) of the first match of an upper-case pattern starting
+// with "<", ignoring case.
+std::size_t FindTagText(std::string_view text, std::string_view pattern) {
+  for (std::size_t at = text.find('<'); at != std::string_view::npos; at = text.find('<', at + 1))
+    if (SameText(text.substr(at, pattern.size()), pattern)) return at;
+  return std::string_view::npos;
+}
+
 }  // namespace
 
 std::string FilterMarker(const std::string& entry, std::string* pattern) {
@@ -53,20 +110,18 @@ std::string FilterMarker(const std::string& entry, std::string* pattern) {
 }
 
 std::string ReadPageText(const std::string& bytes) {
-  const std::string raw = bytes.substr(0, bytes.find('\0'));
+  const std::string_view raw = std::string_view(bytes).substr(0, bytes.find('\0'));
   std::string text;
   text.reserve(raw.size() + raw.size() / 32 + 2);
+  std::size_t from = 0;
   for (std::size_t i = 0; i < raw.size(); ++i) {
     const char c = raw[i];
-    if (c == '\r') {
-      text += "\r\n";
-      if (i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
-    } else if (c == '\n') {
-      text += "\r\n";
-    } else {
-      text += c;
-    }
+    if (c != '\r' && c != '\n') continue;
+    text.append(raw.substr(from, i - from)).append("\r\n");
+    if (c == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
+    from = i + 1;
   }
+  text.append(raw.substr(from));
   // Read as lines and joined again: the last line gets its line break too.
   if (!raw.empty() && raw.back() != '\n' && raw.back() != '\r') text += "\r\n";
   return text;
@@ -142,23 +197,33 @@ void TThreadParse::ParsePage(std::unique_ptr<THXQItem> item) {
   PageText = ReadPageText(*bytes);
   if (!PageText.empty()) {
     RemoveBase();
-    const std::string upper = UpperCase(PageText);
-    const auto open = upper.find("<TITLE>");
-    const auto close = upper.find("</TITLE>");
+    const auto open = FindTagText(PageText, "<TITLE>");
+    const auto close = FindTagText(PageText, "</TITLE>");
     if (open != std::string::npos && close != std::string::npos && close > open + 7) {
-      const std::string title = CleanText(PageText.substr(open + 7, close - open - 7));
+      const std::string title = CleanText(std::string_view(PageText).substr(open + 7, close - open - 7));
       if (!title.empty()) Item->Title = title;
     }
     if (Item->Level == 0) Task->StartPageTitle = Item->Title;
     pageDir_ = URLDirectory(Item->Url);
     pageLinker_ = std::make_unique<LocalLinker>(pageDir_, Task->HomeHost());
+    linkFacts_.clear();
+    localLinks_.clear();
     const THXProfile& rules = Task->Profile;
     const std::string& startDir = Task->StartFolderUrl();
-    if (rules.AggressiveParser != 2)
-      for (const auto& row : kLinkTable) ParsePass(row.Tag, ">", 0, startDir, row.Attr);
+    siteRoot_ = URLUp(startDir, 0);
+    if (rules.AggressiveParser != 2) {
+      if (RowByRow)
+        for (const auto& row : kLinkTable) ParsePass(row.Tag, ">", 0, startDir, row.Attr);
+      else
+        ParseLinkTable(startDir);
+    }
     if (rules.AggressiveParser != 0) {
-      ParsePass("'", "'", rules.AggressiveParser, startDir, "");
-      ParsePass("\"", "\"", rules.AggressiveParser, startDir, "");
+      for (const char* quote : {"'", "\""}) {
+        if (RowByRow)
+          ParsePass(quote, quote, rules.AggressiveParser, startDir, "");
+        else
+          ParseQuoted(quote, rules.AggressiveParser, startDir);
+      }
     }
   }
   // An empty page is parsed with nothing in it, so the run goes on.
@@ -166,12 +231,21 @@ void TThreadParse::ParsePage(std::unique_ptr<THXQItem> item) {
 }
 
 void TThreadParse::RemoveBase() {
+  // Only the first BASE tag counts; finding it by name first spares a copy
+  // of the page for the (usual) page without one.
+  static constexpr std::string_view kBase[] = {"BASE"};
+  std::size_t at = 0;
+  for (std::size_t lt = PageText.find('<'); lt != std::string::npos && at == 0; lt = PageText.find('<', lt + 1))
+    if (TagNameIndex(PageText, lt + 1, kBase) == 0) at = lt + 1;
+  if (at == 0) return;
   THXParser base;
-  base.Text = PageText;
+  base.Text = std::move(PageText);
   base.TagName = "BASE";
   base.TagEnd = ">";
   base.AttrName = "HREF";
+  base.Pos = at;
   const std::string href = base.NextTagValue();
+  PageText = std::move(base.Text);
   if (href.empty() || base.TagStart == 0 || base.TagLimit < base.TagStart) return;
   PageText.erase(base.TagStart - 1, base.TagLimit - base.TagStart + 1);
   BaseDir = URLDirectory(ResolveURL(href, URLDirectory(Item->Url)));
@@ -188,80 +262,230 @@ void TThreadParse::ParsePass(const std::string& tag, const std::string& close, i
   scanner.Mode = static_cast<std::uint8_t>(mode);
   scanner.Pos = 1;
   scanner.TagClose = 0;
+  do ScanStep(scanner, tag, attr, startDir);
+  while (scanner.TagClose != 0 && scanner.Pos != 0);
+  PageText = std::move(scanner.Text);
+  ShowLinkCounts();
+}
+
+void TThreadParse::ScanStep(THXParser& scanner, const std::string& tag, const std::string& attr,
+                            const std::string& startDir) {
+  const std::string value = scanner.NextLink();
+  if (Skipped(value)) return;
+  std::string codebase;
+  if (tag == "APPLET") {
+    THXParser lookup;
+    lookup.Text = scanner.Text;
+    lookup.TagName = "APPLET";
+    lookup.TagEnd = ">";
+    lookup.AttrName = "CODEBASE";
+    lookup.Pos = scanner.TagStart;
+    codebase = lookup.NextTagValue();
+    if (lookup.TagStart != scanner.TagStart) codebase.clear();
+  }
+  // Taken before the value is rewritten, which may move the tag's end.
+  const std::string title = scanner.LinkText();
+  const auto local = HandleLink(value, [&] { return title; }, codebase, tag, attr, startDir);
+  if (local) scanner.ReplaceValue(*local);
+}
+
+// Every row's tags are found in one walk over the page as it was before the
+// first conversion, then handled row by row in the order of the table, as
+// the scans one row at a time would meet them. Those scans read the page
+// with the earlier rows' conversions written in; a conversion with no "<"
+// or ">" in it, inside no tag but its own, changes nothing any other row
+// reads (tag names, attributes within a tag, link texts), so the walk's
+// finds stand. Any other conversion is written in at once and the rest of
+// the table scanned row by row over the rewritten page.
+void TThreadParse::ParseLinkTable(const std::string& startDir) {
+  struct Find {
+    std::size_t TagStart, TagClose;
+    TagValue Value;
+  };
+  constexpr std::size_t kRows = std::size(kLinkTable);
+  std::array<std::vector<Find>, kRows> finds;
+  std::array<std::size_t, kRows> nextFrom{};
+  std::array<bool, kRows> ended{};
+  const std::string_view text = PageText;
+  // A row's scan goes on after the ">" of each tag it took, so a tag
+  // inside one it took is not its own; one without ">" ends it.
+  std::size_t close = 0;
+  for (std::size_t lt = text.find('<'); lt != std::string_view::npos; lt = text.find('<', lt + 1)) {
+    const std::size_t at = lt + 1;
+    const int row = TagNameIndex(text, at, kRowTags);
+    if (row < 0 || ended[row] || at < nextFrom[row]) continue;
+    if (close < at && close != std::string_view::npos) {
+      const std::size_t gt = text.find('>', lt);
+      close = gt == std::string_view::npos ? gt : gt + 1;
+    }
+    if (close == std::string_view::npos) {
+      ended[row] = true;
+      continue;
+    }
+    nextFrom[row] = close + 1;
+    const TagValue value = TagValueAt(text, at, close, kLinkTable[row].Attr);
+    if (!value.Value.empty()) finds[row].push_back({at, close, value});
+  }
+
+  edits_.clear();
+  for (std::size_t row = 0; row < kRows; ++row) {
+    LinkCount = NewLinkCount = 0;
+    const std::string tag = kLinkTable[row].Tag, attr = kLinkTable[row].Attr;
+    for (const Find& find : finds[row]) {
+      const std::string value(find.Value.Value);
+      if (Skipped(value)) continue;
+      std::string_view codebase;
+      if (tag == "APPLET") codebase = TagValueAt(text, find.TagStart, find.TagClose, "CODEBASE").Value;
+      const auto local = HandleLink(value, [&] { return TagLinkText(text, find.TagStart); }, std::string(codebase),
+                                    tag, attr, startDir);
+      if (!local) continue;
+      edits_.push_back({find.Value.ValueStart, value.size(), *local});
+      if (!HasMarkup(value) && !HasMarkup(*local) && OnlyInItsTag(text, find.TagStart, find.Value.ValueStart))
+        continue;
+      THXParser scanner;
+      scanner.Text = Applied(text, edits_);
+      scanner.TagName = tag;
+      scanner.TagEnd = ">";
+      scanner.AttrName = attr;
+      scanner.Pos = 1;
+      scanner.TagClose = Moved(find.TagClose, edits_);
+      edits_.clear();
+      while (scanner.TagClose != 0 && scanner.Pos != 0) ScanStep(scanner, tag, attr, startDir);
+      PageText = std::move(scanner.Text);
+      ShowLinkCounts();
+      for (std::size_t later = row + 1; later < kRows; ++later)
+        ParsePass(kLinkTable[later].Tag, ">", 0, startDir, kLinkTable[later].Attr);
+      return;
+    }
+    ShowLinkCounts();
+  }
+  if (!edits_.empty()) PageText = Applied(PageText, edits_);
+  edits_.clear();
+}
+
+// The same walk as ParsePass, the conversions written in at the end. A scan
+// for quoted strings reads back only to test for a SCRIPT element ("<script",
+// its ">", "/script" and the "<" before it) and, for the link text, the text
+// before the first tag; a conversion without "<", ">" or "/script" behind
+// that first tag leaves all of it as it was.
+void TThreadParse::ParseQuoted(const std::string& quote, int mode, const std::string& startDir) {
+  LinkCount = NewLinkCount = 0;
+  THXParser scanner;
+  scanner.Text = std::move(PageText);
+  scanner.TagName = quote;
+  scanner.TagEnd = quote;
+  scanner.Mode = static_cast<std::uint8_t>(mode);
+  scanner.Pos = 1;
+  scanner.TagClose = 0;
+  const std::size_t firstTag = scanner.Text.find('<');
+  std::optional<std::string> title;
+  const auto linkText = [&] {
+    if (!title) title = scanner.LinkText();
+    return *title;
+  };
+  edits_.clear();
   do {
     const std::string value = scanner.NextLink();
-    if (!Skipped(value)) HandleLink(scanner, value, tag, attr, startDir);
+    if (Skipped(value)) continue;
+    const auto local = HandleLink(value, linkText, {}, quote, "", startDir);
+    if (!local) continue;
+    edits_.push_back({scanner.ValueStart, value.size(), *local});
+    if (!HasMarkup(*local) && !ContainsText(value, "/script") && !ContainsText(*local, "/script") &&
+        (firstTag == std::string::npos || scanner.ValueStart > firstTag + 1))
+      continue;
+    scanner.Text = Applied(scanner.Text, edits_);
+    scanner.TagClose = Moved(scanner.TagClose, edits_);
+    scanner.ScriptScannedTo = 1;
+    scanner.LastScriptOpen = scanner.ScriptCloseFor = scanner.ScriptCloseStart = 0;
+    edits_.clear();
+    while (scanner.TagClose != 0 && scanner.Pos != 0) ScanStep(scanner, quote, "", startDir);
+    break;
   } while (scanner.TagClose != 0 && scanner.Pos != 0);
-  PageText = std::move(scanner.Text);
+  PageText = edits_.empty() ? std::move(scanner.Text) : Applied(scanner.Text, edits_);
+  edits_.clear();
+  ShowLinkCounts();
+}
+
+void TThreadParse::ShowLinkCounts() {
   if (LinkCount > 0)
     UI().ShowStatus("Parsing... Links: " + std::to_string(LinkCount) + "  New Links: " + std::to_string(NewLinkCount));
 }
 
-void TThreadParse::HandleLink(THXParser& scanner, const std::string& value, const std::string& tag,
-                              const std::string& attr, const std::string& startDir) {
-  THXQItem link(Task);
-  link.Title = scanner.LinkText();
-  link.Referrer = Item->Url;
-  link.FromFrame = tag == "FRAME" ? "Y" : "";
-  link.Level = Item->Level + 1;
-  link.Mark = Item->Mark;
-  link.State = isNone;
-  std::string base = BaseDir.empty() || IsAbsoluteURL(value) ? URLDirectory(Item->Url) : BaseDir;
+std::optional<std::string> TThreadParse::HandleLink(const std::string& value, const std::function<std::string()>& title,
+                                                    std::string_view codebase, const std::string& tag,
+                                                    const std::string& attr, const std::string& startDir) {
+  std::string base = BaseDir.empty() || IsAbsoluteURL(value) ? pageDir_ : BaseDir;
   // The folder a converted value is relative to: the page's own, or for an
   // applet's CODE the folder its CODEBASE names, which the saved page keeps.
-  std::string convertFrom = URLDirectory(Item->Url);
-  if (tag == "APPLET") {
-    THXParser codebase;
-    codebase.Text = scanner.Text;
-    codebase.TagName = "APPLET";
-    codebase.TagEnd = ">";
-    codebase.AttrName = "CODEBASE";
-    codebase.Pos = scanner.TagStart;
-    const std::string cb = codebase.NextTagValue();
-    if (!cb.empty() && codebase.TagStart == scanner.TagStart) {
-      base = ResolveURL(cb, base);
-      convertFrom = ResolveURL(cb, convertFrom);
+  std::string convertFrom = pageDir_;
+  if (!codebase.empty()) {
+    base = ResolveURL(std::string(codebase), base);
+    convertFrom = ResolveURL(std::string(codebase), convertFrom);
+  }
+  // Within a page a value always resolves, and is judged, the same way (the
+  // base and the rules stay); pages repeat their menus, images and scripts.
+  LinkFacts applet;
+  LinkFacts* facts = &applet;
+  bool fresh = true;
+  if (codebase.empty()) std::tie(facts, fresh) = [&] {
+      const auto [at, added] = linkFacts_.try_emplace(value);
+      return std::pair{&at->second, added};
+    }();
+  if (fresh) {
+    facts->Url = ResolveLink(Trim(BackslashesToSlashes(value)), base);
+    if (!facts->Url.empty()) {
+      facts->Type = FileTypeOfUrl(facts->Url);
+      facts->Page = facts->Type == kPageType;
+      const auto hash = facts->Url.find('#');
+      facts->Target = facts->Url.substr(0, hash);
+      if (hash != std::string::npos) facts->Fragment = facts->Url.substr(hash);
     }
   }
-  const std::string written = Trim(BackslashesToSlashes(value));
-  link.Url = ResolveLink(written, base);
-  link.BaseUrl = base;
-  link.Type = FileTypeOfUrl(link.Url);
-  const bool page = link.Type == kPageType;
-  if (!page && link.Mark == mkMap) link.Mark = mkUnmarked;
+  if (facts->Url.empty()) return std::nullopt;
   // A page reached through a source (a frame, a refresh) belongs to the page
   // that holds it, not one level further down.
   const bool source = attr == "SRC" || attr == "URL";
-  const int level = page && source ? Item->Level : link.Level;
+  const bool sameLevel = facts->Page && source;
+  std::optional<bool>& accepted = facts->Accepted[sameLevel ? 0 : 1];
+  if (!accepted) accepted = AcceptLink(facts->Url, startDir, sameLevel ? Item->Level : Item->Level + 1, facts->Type);
   const THXProfile& rules = Task->Profile;
-  if (!link.Url.empty() && AcceptLink(link.Url, startDir, level, link.Type)) {
-    if (rules.ConvertFollowedLinks == 1) ConvertLink(scanner, link.Url, convertFrom);
-    link.Url = StripAnchor(link.Url);
-    if (Task->Downloads.Find(link.Url) < 0) {
+  std::optional<std::string> local;
+  if (*accepted) {
+    // One look-up serves the conversion and the test for a new item: nothing
+    // is stored between them.
+    const auto known = Task->Downloads.Find(facts->Target);
+    if (rules.ConvertFollowedLinks == 1) local = ConvertLink(*facts, known, convertFrom);
+    if (known < 0) {
+      THXQItem link(Task);
+      link.Url = facts->Target;
+      link.BaseUrl = base;
+      link.Referrer = Item->Url;
+      link.Type = facts->Type;
+      link.Title = title();
+      if (tag == "FRAME") link.FromFrame.push_back('Y');
+      link.Level = Item->Level + 1;
+      link.Mark = !facts->Page && Item->Mark == mkMap ? static_cast<std::uint8_t>(mkUnmarked) : Item->Mark;
+      link.State = isNone;
       link.Store();
       ++NewLinkCount;
     }
     ++LinkCount;
-    return;
+  } else if ((rules.ConvertUnfollowedLinks == 1 && facts->Url.find(siteRoot_) != std::string::npos) ||
+             rules.ConvertUnfollowedLinks == 2) {
+    local = ConvertLink(*facts, Task->Downloads.Find(facts->Target), convertFrom);
   }
-  if (link.Url.empty()) return;
-  const std::string siteRoot = URLUp(startDir, 0);
-  if ((rules.ConvertUnfollowedLinks == 1 && link.Url.find(siteRoot) != std::string::npos) ||
-      rules.ConvertUnfollowedLinks == 2)
-    ConvertLink(scanner, link.Url, convertFrom);
+  if (local && *local == value) local.reset();
+  return local;
 }
 
-void TThreadParse::ConvertLink(THXParser& scanner, const std::string& url, const std::string& from) {
-  const auto hash = url.find('#');
-  const std::string fragment = hash == std::string::npos ? std::string() : url.substr(hash);
-  std::string target = StripAnchor(url);
+std::string TThreadParse::ConvertLink(const LinkFacts& facts, std::ptrdiff_t known, const std::string& from) {
   // A URL known in other letter case is that item, saved under the name of
   // its first spelling; file names on Linux tell letter case apart.
-  if (const auto known = Task->Downloads.Find(target); known >= 0)
-    target = Task->Downloads[static_cast<std::size_t>(known)];
-  const std::string local =
-      (from == pageDir_ ? pageLinker_->Link(target) : LocalLinker(from, Task->HomeHost()).Link(target)) + fragment;
-  if (local != scanner.LastValue) scanner.ReplaceValue(local);
+  const std::string& target = known >= 0 ? Task->Downloads[static_cast<std::size_t>(known)] : facts.Target;
+  if (from != pageDir_) return LocalLinker(from, Task->HomeHost()).Link(target) + facts.Fragment;
+  const auto [at, fresh] = localLinks_.try_emplace(target);
+  if (fresh) at->second = pageLinker_->Link(target);
+  return at->second + facts.Fragment;
 }
 
 bool TThreadParse::AcceptLink(const std::string& url, const std::string& startDir, int level,
@@ -322,7 +546,7 @@ void TThreadParse::SavePage() {
     Item->SetState(isParsed);
     Item->Store();
     if (!Task->IntranetMode) {
-      Task->ZipQueue.emplace_back(file, std::move(Item));
+      Task->QueueForZip(file, std::move(Item));
     }
   }
   Item.reset();

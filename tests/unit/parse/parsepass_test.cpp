@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <random>
 
 #include "app/thxapp.h"
 #include "parse/tthreadparse.h"
@@ -227,11 +228,164 @@ TEST_F(PageParseTest, EmptyMissingAndUnwritablePagesLeaveTheSavedState) {
   EXPECT_FALSE(Task().NextPageToParse());
 }
 
+// The one walk over the link table against the scans one row at a time,
+// which read the page with the earlier rows' conversions written in: the
+// saved text, the downloads list (items in queue order with their levels,
+// states, marks and titles) and the start page's title must come out the
+// same.
+class SingleWalkTest : public PageParseTest {
+ protected:
+  struct Outcome {
+    std::string saved;
+    std::vector<std::string> downloads;
+    std::string startTitle;
+  };
+  using Rules = std::function<void(THXProfile&)>;
+
+  Outcome Run(bool rowByRow, const Rules& rules, const std::string& url, const std::string& html) {
+    std::filesystem::remove_all(box.Dir().Path() + "out/");
+    auto task = std::make_unique<THXTask>();
+    task->Name = "Site";
+    task->FileName = HXApp->TasksFolder + "General/Site.hxt";
+    task->Url = "http://h/a/index.html";
+    task->IntranetMode = true;
+    task->Destination = box.Dir().Path() + "out/";
+    task->Profile.SetReadDefaults();
+    rules(task->Profile);
+    HXApp->SetCurrentTask(std::move(task));
+    parser.Task = HXApp->CurrentTask.get();
+    parser.RowByRow = rowByRow;
+    Outcome outcome;
+    outcome.saved = Parse(url, html, 1);
+    for (std::size_t i = 0; i < Task().Downloads.size(); ++i) outcome.downloads.push_back(Task().Downloads[i]);
+    outcome.startTitle = Task().StartPageTitle;
+    return outcome;
+  }
+
+  // True when the page's text was changed by the pass, so that the
+  // comparison covered conversions.
+  bool Compare(const Rules& rules, const std::string& rulesName, const std::string& url, const std::string& html) {
+    const Outcome reference = Run(true, rules, url, html);
+    const Outcome walked = Run(false, rules, url, html);
+    const std::string label = rulesName + ", " + url + ":\n" + html;
+    EXPECT_EQ(walked.saved, reference.saved) << label;
+    EXPECT_EQ(walked.downloads, reference.downloads) << label;
+    EXPECT_EQ(walked.startTitle, reference.startTitle) << label;
+    return reference.saved != ReadPageText(html);
+  }
+
+  static const std::vector<std::pair<std::string, Rules>>& RuleSets() {
+    static const std::vector<std::pair<std::string, Rules>> sets = {
+        {"tags only", [](THXProfile& p) { p.AggressiveParser = 0; }},
+        {"script strings", [](THXProfile& p) { p.AggressiveParser = 1; }},
+        {"strings only", [](THXProfile& p) { p.AggressiveParser = 2; }},
+        {"everything followed and converted",
+         [](THXProfile& p) {
+           p.AggressiveParser = 2;
+           p.PageLocation = p.ResourceLocation = 2;
+           p.ConvertUnfollowedLinks = 2;
+         }},
+        {"folder only, no depth, unfollowed kept",
+         [](THXProfile& p) {
+           p.AggressiveParser = 1;
+           p.PageLocation = 0;
+           p.Depth = 0;
+           p.ConvertUnfollowedLinks = 0;
+         }},
+        {"followed links kept", [](THXProfile& p) { p.ConvertFollowedLinks = 0; }},
+    };
+    return sets;
+  }
+};
+
+TEST_F(SingleWalkTest, TrickyPagesComeOutAsRowByRow) {
+  const char* pages[] = {
+      // A tag inside another tag's value, before and after the value.
+      R"~(<A HREF="x.html" TITLE="<IMG SRC=y.gif>">t</A><img src="z.gif">)~",
+      R"~(<A TITLE="<IMG SRC=a.gif" HREF="b.html">t</A>)~",
+      R"~(<A HREF="x<IMG SRC=y.gif>">t</A><IMG SRC="w.gif">)~",
+      R"~(<IMG ALT=x <A HREF="y.html">t</A>)~",
+      // One URL reached through several rows, and in another letter case.
+      R"~(<a href="i.gif">i</a><img src="i.gif"><embed src="I.GIF"><img src="http://h/a/i.gif">)~",
+      // BASE after links, and a second BASE.
+      R"~(<a href="x.html">x</a><base href="http://h/d/"><img src="y.gif"><base href="http://h/e/">)~",
+      R"~(<IMG LOWSRC="a.gif" SRC="b.gif"><IMG SRC="c.gif" LOWSRC="d.gif">)~",
+      // Unterminated quotes and pages that end inside a tag.
+      R"~(<a href="x.html>next<img src='y.gif'>)~",
+      R"~(<img src="a.gif"><a href=)~",
+      R"~(<p><img src="a.gif" <a href="b.html")~",
+      R"~(<a href="javascript:go('p.html')">p</a><a href="javascript:go('<img src=q.gif>')">q</a>)~",
+      R"~(<a href="javascript:open('../w.html', 'win')">w</a>)~",
+      // Converted values that a later scan for SCRIPT elements reads.
+      R"~(<script>var a="js/s.js", b="script.js"; c="d.gif";</script><p>"e.gif"</p>)~",
+      R"~(<base href="http://h/b/"><script>var a='script/x.js'; var b='y.gif';</script>)~",
+      R"~(<script src="/script/app.js"></script><script>x='a.gif'</script>)~",
+      "'a.gif' \"b.gif\" <p>c</p>",
+      // Fragments and queries that keep characters a scan stops at.
+      R"~(<a href="x.html#a<b">x</a><img src="y.gif">)~",
+      R"~(<a href='y.html#"q'>y</a><img src="z.gif">)~",
+      R"~(<a href="list.php?a=1&amp;b=2">l</a><a href="p.html?a;b">s</a>)~",
+      R"~(<applet code="App.class" codebase="cls/"></applet><applet codebase="../c2/" code="B.class">)~",
+      R"~(<param name="movie" value="film.swf"><meta http-equiv=refresh content="0; URL=next.html">)~",
+      R"~(<title>Page <b>one</b></title><frame src="f.html"><body background="bg.gif">)~",
+      R"~(<a href="#top">t</a><a href="mailto:a@h">m</a><a href="it's.html">i</a>)~",
+  };
+  const std::string urls[] = {"http://h/a/index.html", "http://h/a/b/c/page.html", "http://h/x.html"};
+  int converted = 0;
+  for (const auto& [name, rules] : RuleSets())
+    for (const std::string& url : urls)
+      for (const char* page : pages) converted += Compare(rules, name, url, page);
+  EXPECT_GT(converted, 0);
+}
+
+TEST_F(SingleWalkTest, FixtureSitePagesComeOutAsRowByRow) {
+  const std::filesystem::path site = std::filesystem::path(__FILE__).parent_path() / "../../fixtures/site";
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(site))
+    if (entry.path().extension() == ".html") files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  ASSERT_FALSE(files.empty()) << site;
+  int converted = 0;
+  for (const auto& [name, rules] : RuleSets())
+    for (const auto& file : files) {
+      const std::string url = "http://h/" + std::filesystem::relative(file, site).generic_string();
+      converted += Compare(rules, name, url, ReadTextFile(file.string()));
+    }
+  EXPECT_GT(converted, 0);
+}
+
+// Tag soup from the pieces the scans stop at and look for: names of every
+// row, attributes, quotes, script elements, values that convert.
+TEST_F(SingleWalkTest, RandomTagSoupComesOutAsRowByRow) {
+  static const std::vector<std::string> kPieces = {
+      "<", ">", "\"", "'", "=", " ", "\r\n", "\t", ";", "+", "#", "/", ".", "a",
+      "<a href=", "<A HREF=\"", " href='", "<img src=", "<IMG LOWSRC=\"", " src=\"", "<script src=\"",
+      "<script>", "</script>", "<link rel=x href=", "<frame src=", "<meta content=\"0; URL=",
+      "<body background=", "<bgsound src=", "<area href=", "<applet code=", " codebase=\"", "<embed src=",
+      "<param name=\"movie\" value=\"", "<input src=", "<base href=\"", "<title>", "</title>",
+      "x.html", "../up.html", "/root/p.html", "http://h/a/abs.html", "http://other/o.gif", "Sub/Page.HTML",
+      "img/a.gif", "p.php?a=1&amp;b=2", "javascript:go('w.html')", "mailto:m@h", "a/script/s.js",
+      "q.html#frag", "x.html#<b", "cls/"};
+  const std::string urls[] = {"http://h/a/index.html", "http://h/a/b/c/page.html"};
+  std::mt19937 random(20250611);
+  int converted = 0;
+  for (const auto& [name, rules] : RuleSets())
+    for (int round = 0; round < 150; ++round) {
+      std::string page;
+      for (std::size_t i = 0, n = 5 + random() % 60; i < n; ++i) page += kPieces[random() % kPieces.size()];
+      converted += Compare(rules, name, urls[round % 2], page);
+    }
+  EXPECT_GT(converted, 0);
+}
+
 TEST(ReadPageTextTest, LineBreaksBecomeCrLfAndNulEndsTheText) {
   EXPECT_EQ(ReadPageText("a\nb\rc\r\nd"), "a\r\nb\r\nc\r\nd\r\n");
   EXPECT_EQ(ReadPageText(std::string("ab\0cd", 5)), "ab\r\n");
   EXPECT_EQ(ReadPageText(""), "");
   EXPECT_EQ(ReadPageText("x\r\n"), "x\r\n");
+  EXPECT_EQ(ReadPageText("\r\r\n\n\r"), "\r\n\r\n\r\n\r\n");
+  EXPECT_EQ(ReadPageText("x\r"), "x\r\n");
+  EXPECT_EQ(ReadPageText(std::string("\0x", 2)), "");
 }
 
 TEST(FilterMarkerTest, MarkersAndPatterns) {
