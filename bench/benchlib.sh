@@ -31,7 +31,7 @@ WGET2_PLAIN=(--no-config --no-hsts --no-hpkp --no-robots --no-netrc --no-cookies
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 bench_packages() {
   local missing=() pkg as_root
-  for pkg in nginx wget2 time; do installed "$pkg" || missing+=("$pkg"); done
+  for pkg in nginx wget2 time unzip; do installed "$pkg" || missing+=("$pkg"); done
   if ((${#missing[@]})); then
     if [[ $(id -u) -eq 0 ]]; then as_root=()
     elif command -v sudo >/dev/null && sudo -n true 2>/dev/null; then as_root=(sudo)

@@ -15,6 +15,9 @@
 #                    beside bench/), in Release
 #   KEEP=1           keep the temp folder (its path is printed); it is also
 #                    kept when a check fails
+#   ZIP=0            leave out the zip-mode run of harvix-cli (harvix-cli get
+#                    --zip, timed the same way; its archive is unpacked with
+#                    unzip and checked like the folder copy)
 #
 # Missing packages (nginx, wget2, time) are installed with apt-get when run as
 # root or when sudo works without a password. Traffic goes to 127.0.0.1 only.
@@ -23,6 +26,7 @@ set -euo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 REPO=$(cd "$HERE/.." && pwd)
 ROUNDS=${ROUNDS:-3}
+ZIP=${ZIP:-1}
 CONNECTIONS=${CONNECTIONS:-5}
 BUILD_DIR=${BUILD_DIR:-$REPO/build-mirrorbench}
 GEN=$HERE/mirror_site.py
@@ -95,20 +99,35 @@ record() {
     "$2" "$1" "$3" "$9" "$(awk -v u="$4" -v s="$5" 'BEGIN { print u + s }')" "$6" "$8" "$7" >&2
 }
 
+# round [zip]: harvix-cli into the personal intranet, or into a zip archive
 run_harvix() {
-  local r=$1 run=$WORK/runs/harvix-$1 rc=0 before start copy
-  mkdir -p "$run/home" "$run/config" "$run/data" "$run/xdg"
+  local r=$1 mode=${2:-} tool=harvix run rc=0 before start copy extra=()
+  [[ $mode == zip ]] && tool=harvixzip extra=(--zip)
+  run=$WORK/runs/$tool-$r
+  mkdir -p "$run/home" "$run/config" "$run/data" "$run/xdg" "$run/temp"
+  local envs=(HOME="$run/home" HARVIX_CONFIG_DIR="$run/config" HARVIX_HOME="$run/data"
+    XDG_CONFIG_HOME="$run/xdg/config" XDG_DATA_HOME="$run/xdg/data" XDG_CACHE_HOME="$run/xdg/cache")
+  # Files of a zip-mode run pass through the temp folder: one of its own.
+  [[ $mode == zip ]] && env "${envs[@]}" "$CLI" settings "Temp Folder" "$run/temp" >/dev/null
   before=$(access_lines)
   start=$(now)
-  (cd "$run" && exec env HOME="$run/home" HARVIX_CONFIG_DIR="$run/config" HARVIX_HOME="$run/data" \
-    XDG_CONFIG_HOME="$run/xdg/config" XDG_DATA_HOME="$run/xdg/data" XDG_CACHE_HOME="$run/xdg/cache" \
+  (cd "$run" && exec env "${envs[@]}" \
     "$TIME" -f "%e %U %S %M" -o "$run/time.txt" \
-    "$CLI" get "$ORIGIN/index.html" --pace 0 --connections "$CONNECTIONS" \
+    "$CLI" get "$ORIGIN/index.html" --pace 0 --connections "$CONNECTIONS" "${extra[@]}" \
     </dev/null >"$run/stdout.txt" 2>"$run/stderr.txt") &
   RUN_PID=$!
   wait "$RUN_PID" || rc=$?
   RUN_PID=
   copy="$run/home/My Intranet/127.0.0.1"
+  if [[ $mode == zip ]]; then
+    local archive
+    archive=$(find "$run/data/Downloads" -name '*.zip' | head -1)
+    [[ -n $archive ]] || die "harvix-cli --zip made no archive in round $r (see $run)"
+    unzip -tq "$archive" >/dev/null || { echo "   unzip -t rejects $archive" >&2; FAILED=1; }
+    copy=$run/unzipped
+    unzip -q -o "$archive" -d "$copy" || die "unzip could not unpack $archive"
+    echo "   archive $(basename "$archive"): $(unzip -Z1 "$archive" | wc -l) entries, $(du -k "$archive" | cut -f1) KB" >&2
+  fi
   if ((rc != 0)); then
     tail -3 "$run/stderr.txt" >&2
     ((rc == 1)) || die "harvix-cli exited $rc in round $r (see $run)"
@@ -116,10 +135,10 @@ run_harvix() {
     FAILED=1
   fi
   read -r secs user sys rss <"$run/time.txt"
-  record harvix "$r" "$secs" "$user" "$sys" "$rss" "$rc" $(($(access_lines) - before)) \
+  record "$tool" "$r" "$secs" "$user" "$sys" "$rss" "$rc" $(($(access_lines) - before)) \
     "$( [[ -d $copy ]] && last_write "$copy" "$start" || echo 0)"
   echo "   $(tail -1 "$run/stderr.txt")" >&2
-  check_copy harvix "$r" "$copy"
+  check_copy "$tool" "$r" "$copy"
   if ((r == 1)); then
     echo "   harvix-cli folders after round 1: $(cd "$run" && find home config data xdg -maxdepth 2 | tr '\n' ' ')" >&2
   fi
@@ -151,9 +170,13 @@ run_wget2() {
 say "$ROUNDS rounds, $CONNECTIONS connections each"
 for ((r = 1; r <= ROUNDS; r++)); do
   run_harvix "$r"
+  ((ZIP)) && run_harvix "$r" zip
   run_wget2 "$r"
   # The last round's copies stay (for KEEP=1); earlier ones go.
-  if ((r > 1)); then rm -rf "$WORK/runs/harvix-$((r - 1))/home" "$WORK/runs/wget2-$((r - 1))/out"; fi
+  if ((r > 1)); then
+    rm -rf "$WORK/runs/harvix-$((r - 1))/home" "$WORK/runs/wget2-$((r - 1))/out" \
+      "$WORK/runs/harvixzip-$((r - 1))/unzipped" "$WORK/runs/harvixzip-$((r - 1))/temp"
+  fi
 done
 
 # --- the tables -----------------------------------------------------------------
@@ -166,8 +189,10 @@ same_every_round() { # tool key: "" or a note when the rounds differ
     END { n = 0; for (x in s) n++; if (n > 1) print " (differs between rounds)" }' "$WORK/checks.txt"
 }
 
+TOOLS=(harvix wget2)
+((ZIP)) && TOOLS=(harvix harvixzip wget2)
 declare -A MED CPU RSS
-for t in harvix wget2; do
+for t in "${TOOLS[@]}"; do
   MED[$t]=$(column_of "$t" 3 | median)
   CPU[$t]=$(awk -v t="$t" '$1 == t { print $4 + $5 }' "$RESULTS" | median)
   RSS[$t]=$(column_of "$t" 6 | sort -n | tail -1)
@@ -182,8 +207,8 @@ echo "mirror of $ORIGIN/index.html: $(wc -l <"$SITE.files") files ($pages_total 
   "list pages; $CONNECTIONS connections, $ROUNDS rounds"
 printf '%-11s %9s %11s %11s %9s %13s %7s %7s %7s %7s %9s\n' tool "wall (s)" "min-max" "last write" "cpu (s)" \
   "max RSS (KB)" files pages images queries requests
-for t in harvix wget2; do
-  name=$t; [[ $t == harvix ]] && name=harvix-cli
+for t in "${TOOLS[@]}"; do
+  name=$t; [[ $t == harvix ]] && name=harvix-cli; [[ $t == harvixzip ]] && name=harvix-zip
   range="$(column_of "$t" 3 | sort -n | head -1)-$(column_of "$t" 3 | sort -n | tail -1)"
   printf '%-11s %9.2f %11s %11.2f %9.2f %13d %7d %7d %7d %7d %9d\n' "$name" "${MED[$t]}" "$range" \
     "$(column_of "$t" 9 | median)" "${CPU[$t]}" "${RSS[$t]}" \
@@ -198,6 +223,13 @@ awk -v hw="${MED[harvix]}" -v ww="${MED[wget2]}" -v hc="${CPU[harvix]}" -v wc="$
   printf "ratios harvix-cli/wget2: wall %s, cpu %s, max RSS %s\n",
     (ww > 0 ? sprintf("%.2f", hw / ww) : "n/a"), (wc > 0 ? sprintf("%.2f", hc / wc) : "n/a"),
     (wr > 0 ? sprintf("%.2f", hr / wr) : "n/a") }'
+if ((ZIP)); then
+  awk -v zw="${MED[harvixzip]}" -v hw="${MED[harvix]}" 'BEGIN {
+    printf "ratio harvix-cli --zip / harvix-cli (folder): wall %s\n", (hw > 0 ? sprintf("%.2f", zw / hw) : "n/a") }'
+  echo "harvix-cli --zip copy (unpacked, last round): missing pages $(figure harvixzip missing_pages)," \
+    "images $(figure harvixzip missing_images); broken links $(figure harvixzip broken)," \
+    "leaving $(figure harvixzip outside)"
+fi
 echo "exit codes: harvix-cli $(column_of harvix 7 | tr '\n' ' ')| wget2 $(column_of wget2 7 | tr '\n' ' ')"
 
 echo
@@ -226,7 +258,7 @@ echo "wget2's copy, same check: broken $(figure wget2 broken), leaving $(figure 
 
 for k in missing_pages missing_images missing_other broken outside root_relative absolute_home; do
   ((FAILED == 0)) || break
-  awk -v k="$k" '$1 == "harvix" { for (i = 3; i <= NF; i++) { split($i, kv, "="); if (kv[1] == k && kv[2] != 0) bad = 1 } }
+  awk -v k="$k" '$1 == "harvix" || $1 == "harvixzip" { for (i = 3; i <= NF; i++) { split($i, kv, "="); if (kv[1] == k && kv[2] != 0) bad = 1 } }
     END { exit bad }' "$WORK/checks.txt" || FAILED=1
 done
 missing_q=$(figure harvix missing_queries)

@@ -5,6 +5,8 @@ HARVIX_PACKAGES=(
   libcurl4-openssl-dev libzip-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev libgumbo-dev
   libssl-dev
+  # The tests check archives with other readers than our own.
+  unzip python3
 )
 
 harvix_setup() {

@@ -9,8 +9,8 @@
 
 class THXTask;
 
-enum class MsgButtons { Ok, YesNo, YesNoCancel };
-enum class MsgAnswer { Ok, Yes, No, Cancel };
+enum class MsgButtons { Ok, YesNo, YesNoCancel, YesNoCancelAll };
+enum class MsgAnswer { Ok, Yes, No, Cancel, All };
 
 class Frontend {
  public:
@@ -20,6 +20,8 @@ class Frontend {
   virtual void ShowWarning(const std::string& text) {}
   // A notice with an OK button.
   virtual void ShowMessage(const std::string& text) {}
+  // An error box with an OK button.
+  virtual void ShowError(const std::string& text) { ShowMessage(text); }
   // A question to the user; the default answer is the safe one given.
   virtual MsgAnswer AskUser(const std::string& text, MsgButtons buttons, MsgAnswer safeDefault) {
     return safeDefault;
@@ -39,6 +41,8 @@ class Frontend {
   virtual void TasksChanged() {}
   // A run started or ended: the animation and the run button follow.
   virtual void RunStateChanged(bool running) {}
+  // The zip manager is needed on screen (a zip-mode run started).
+  virtual void ShowZipWindow() {}
 };
 
 // The front end of this process; a silent default until one is installed.

@@ -6,6 +6,8 @@
 #include "app/frontend.h"
 #include "app/language.h"
 #include "app/thxapp.h"
+#include "archive/taskarchive.h"
+#include "archive/zipmanager.h"
 #include "engine/socketlist.h"
 #include "engine/tthreaddownload.h"
 #include "parse/tthreadparse.h"
@@ -56,7 +58,15 @@ std::string NewTask(const std::string& url, const std::string& profileName, bool
   } else {
     task->Profile.Name.clear();
   }
-  task->Destination = intranet ? app.IntranetFolder() : UniqueFileName(app.DownloadsFolder() + task->Name + ".zip");
+  if (intranet) {
+    task->Destination = app.IntranetFolder();
+  } else if (TZipManager* zip = ExistingZipManager(); app.AddToSelectedZip && zip && zip->Selected()) {
+    // A shared archive is never renamed after one task's start page.
+    task->Destination = TZipManager::ArchiveRoot(zip->Selected())->Data->FileName;
+    task->Profile.UseStartPageTitle = false;
+  } else {
+    task->Destination = UniqueFileName(app.DownloadsFolder() + task->Name + ".zip");
+  }
   if (namedProfile) {
     task->Schedule = "Now";
     task->Status = tsScheduled;
@@ -82,6 +92,7 @@ void RunTask(std::unique_ptr<THXTask> task) {
     current->NextRun = task->NextRun;
   }
   THXTask& run = *app.CurrentTask;
+  if (!run.IntranetMode) StartZipRun(run);
   run.BeginRun();
   UI().TasksChanged();
   UI().RunStateChanged(true);
@@ -96,6 +107,11 @@ void EndTaskRun(THXTask& task) {
   if (ThreadParse) ThreadParse->Pause();
   SocketList().StopAllSlots();
   task.ResetInProgressItems();
+  SetZipTimerEnabled(false);
+  // The temp folder may be removed once the front end ends: what waits for
+  // the archive goes in now.
+  DrainZipQueue(task);
+  EndZipRun();
   // The dispatcher's own last save happens on its thread; a front end that
   // ends right after this must still find everything on disk.
   if (task.Modified) task.SaveDownloads();
@@ -106,6 +122,7 @@ void EndTaskRun(THXTask& task) {
 
 void FinishTask(THXTask& task) {
   EndTaskRun(task);
+  RenameTaskArchive(task);
   UI().ShowStatus(LanguageString(690) + task.Name + ")");
   if (HXApp->BeepOnCompletion) UI().Beep();
 }

@@ -37,6 +37,9 @@ class THXApp {
   std::int32_t EnginePace = 1000;
   std::string UserAgent;
   std::string BrandingUrl;
+  // The main window's "Add future downloads to currently selected zip"
+  // toggle; not stored.
+  bool AddToSelectedZip = false;
 
   std::string DownloadsFolder();
   void SetDownloadsFolder(const std::string& path);

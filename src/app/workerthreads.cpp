@@ -1,5 +1,6 @@
 #include "app/workerthreads.h"
 
+#include "archive/taskarchive.h"
 #include "engine/socketlist.h"
 #include "engine/tthreaddownload.h"
 #include "parse/tthreadparse.h"
@@ -14,6 +15,8 @@ void WorkerThreads::Create(bool withSchedule) {
   ThreadParse = parse_.get();
   download_ = std::make_unique<TThreadDownload>(SocketList());
   ThreadDownload = download_.get();
+  zip_ = std::make_unique<TZipTimer>();
+  ThreadZip = zip_.get();
   if (withSchedule) schedule_ = std::make_unique<TThreadSchedule>();
   ThreadSchedule = schedule_.get();
 }
@@ -25,6 +28,8 @@ void WorkerThreads::EndSchedule() {
 
 void WorkerThreads::Free() {
   EndSchedule();
+  ThreadZip = nullptr;
+  zip_.reset();
   ThreadDownload = nullptr;
   download_.reset();
   ThreadParse = nullptr;

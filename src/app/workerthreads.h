@@ -8,6 +8,7 @@
 class TThreadDownload;
 class TThreadParse;
 class TThreadSchedule;
+class TZipTimer;
 
 class WorkerThreads {
  public:
@@ -24,4 +25,5 @@ class WorkerThreads {
   std::unique_ptr<TThreadParse> parse_;
   std::unique_ptr<TThreadDownload> download_;
   std::unique_ptr<TThreadSchedule> schedule_;
+  std::unique_ptr<TZipTimer> zip_;
 };

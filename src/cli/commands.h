@@ -14,3 +14,4 @@ int RunCommand(const Args& args);
 int ScheduleCommand(const Args& args);
 int TasksCommand(const Args& args);
 int DaemonCommand(const Args& args);
+int ZipCommand(const Args& args);

@@ -26,7 +26,8 @@ void Usage(std::ostream& out) {
          "  run TASK [--resume|...]   run an existing task\n"
          "  schedule TASK WHEN        set when a task runs\n"
          "  tasks [CATEGORY]          list the tasks\n"
-         "  daemon                    run scheduled tasks unattended\n\n"
+         "  daemon                    run scheduled tasks unattended\n"
+         "  zip COMMAND ARCHIVE ...   list, test, extract, add, delete, rename or fix archives\n\n"
          "Run 'harvix-cli COMMAND --help' for the details of one command.\n";
 }
 
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
   else if (command == "schedule") code = ScheduleCommand(args);
   else if (command == "tasks") code = TasksCommand(args);
   else if (command == "daemon") code = DaemonCommand(args);
+  else if (command == "zip") code = ZipCommand(args);
   else {
     std::cerr << "harvix-cli: unknown command \"" << command << "\"\n";
     Usage(std::cerr);

@@ -8,6 +8,7 @@
 #include "app/frontend.h"
 #include "app/runcontrol.h"
 #include "app/thxapp.h"
+#include "archive/zipmanager.h"
 #include "cli/commands.h"
 #include "cli/session.h"
 #include "schedule/schedule.h"
@@ -23,7 +24,10 @@ constexpr const char* kGetHelp =
     "Creates a download task for URL (as the window's GO does) and runs it to the\n"
     "end, showing progress. Ctrl+C stops it (resume later with 'run --resume').\n\n"
     "  --profile NAME          use the named profile's rules\n"
-    "  --intranet | --zip      save into the personal intranet (default) or a zip\n"
+    "  --intranet | --zip      save into the personal intranet (default) or into a zip\n"
+    "                          archive in the downloads folder, named after the start\n"
+    "                          page's title when the download ends\n"
+    "  --add-to ARCHIVE        zip mode, adding to this archive (never renamed)\n"
     "  --category NAME         task category (default: the last one used)\n"
     "  --user U --password P   credentials for the start site\n"
     "  --connections N         parallel transfers for this run, 1 to 16\n"
@@ -65,10 +69,6 @@ constexpr const char* kDaemonHelp =
     "Runs scheduled tasks unattended, one after another, until SIGINT or SIGTERM,\n"
     "with a line per start and end.\n";
 
-// Runs into archives finish through the zip step, which this version does not
-// have yet: such a run would never end.
-constexpr const char* kNoZipYet = "zip-mode downloads are not available in this version; use --intranet";
-
 bool IsHelp(const Args& args) { return !args.empty() && (args[0] == "--help" || args[0] == "-h"); }
 
 int Usage(const char* command, const std::string& error, const char* help) {
@@ -94,7 +94,7 @@ std::optional<int> Location(const std::string& text) {
 
 // The rules of a task without a named profile, as the task editor sets them.
 struct GetOptions {
-  std::string Url, Profile, Category, User, Password, SaveProfile;
+  std::string Url, Profile, Category, User, Password, SaveProfile, AddTo;
   bool Intranet = true, HasPassword = false;
   int Connections = -1, Pace = -1, Priority = -1;
   THXProfile Rules;
@@ -119,6 +119,14 @@ std::string ParseGet(const Args& args, GetOptions& o) {
     if (a == "--intranet") o.Intranet = true;
     else if (a == "--zip") o.Intranet = false;
     else if (a == "--no-title-rename") r.UseStartPageTitle = false;
+    else if (a == "--add-to") {
+      const auto v = value();
+      if (!v || v->empty()) return "--add-to needs an archive";
+      o.AddTo = fs::absolute(*v).lexically_normal().string();
+      o.Intranet = false;
+      // A shared archive keeps its name.
+      r.UseStartPageTitle = false;
+    }
     else if (a == "--profile" || a == "--category" || a == "--user" || a == "--password" || a == "--save-profile" ||
              a == "--types" || a == "--exclude" || a == "--include") {
       const auto v = value();
@@ -203,6 +211,12 @@ void ApplyRunOverrides(const GetOptions& o) {
   if (o.Connections > 0) HXApp->Connections = o.Connections;
 }
 
+// Where a zip-mode run's archive ended up (it may have been renamed).
+void ReportArchive(const std::string& file) {
+  const auto task = THXTask::LoadTask(file);
+  if (!task->IntranetMode && fs::exists(task->Destination)) std::cerr << "Archive " << task->Destination << "\n";
+}
+
 struct FrontendScope {
   explicit FrontendScope(Frontend* f) { SetFrontend(f); }
   ~FrontendScope() { SetFrontend(nullptr); }
@@ -214,7 +228,6 @@ int GetCommand(const Args& args) {
   if (IsHelp(args)) return std::cout << kGetHelp, 0;
   GetOptions o;
   if (const std::string error = ParseGet(args, o); !error.empty()) return Usage("get", error, kGetHelp);
-  if (!o.Intranet) return Usage("get", kNoZipYet, "");
   CliFrontend ui;
   ui.Get = &o;
   FrontendScope scope(&ui);
@@ -227,6 +240,11 @@ int GetCommand(const Args& args) {
   if (!o.Category.empty()) HXApp->LastCategory = o.Category;
   std::string url = o.Url;
   if (!CheckStartUrl(url)) return 2;
+  if (!o.AddTo.empty()) {
+    // As the window's "Add To Current Zip" with that archive selected.
+    ZipManager().OpenArchive(o.AddTo);
+    HXApp->AddToSelectedZip = true;
+  }
   const std::string file = NewTask(url, o.Profile, false, o.Intranet);
   if (file.empty()) return 2;
   if (!o.User.empty()) {
@@ -236,7 +254,9 @@ int GetCommand(const Args& args) {
     task->SaveToFile();
   }
   std::cerr << "Task " << file << "\n";
-  return WaitForRun(session, file);
+  const int code = WaitForRun(session, file);
+  ReportArchive(file);
+  return code;
 }
 
 int RunCommand(const Args& args) {
@@ -260,9 +280,11 @@ int RunCommand(const Args& args) {
   const std::string file = ResolveTaskFile(name);
   if (file.empty()) return Usage("run", "no task \"" + name + "\"", "");
   auto task = THXTask::LoadTask(file);
-  if (!task->IntranetMode) return Usage("run", kNoZipYet, "");
   if (!task->RequestRun()) return 2;
-  return WaitForRun(session, file);
+  task.reset();
+  const int code = WaitForRun(session, file);
+  ReportArchive(file);
+  return code;
 }
 
 int ScheduleCommand(const Args& args) {

@@ -107,7 +107,7 @@ bool TThreadDownload::DispatchOne(THXTask& task) {
   // are counted in the totals but never fetched: waiting for the counters
   // to add up would never end such a run.
   if (slots_.CountBusySlots() > 0 || task.NextPageToParse()) return false;
-  task.Status = tsDownloadComplete;
+  task.SetDownloadComplete();
   task.SaveDownloads();
   stop_.store(true);
   cv_.notify_all();
@@ -202,7 +202,7 @@ void TThreadDownload::RecordOutcome(TThreadSocket& slot) {
   item->Store();
   if (saved && !item->IsPage() && !task.IntranetMode) {
     std::string file = item->GetLocalFile();
-    task.ZipQueue.emplace_back(std::move(file), std::move(item));
+    task.QueueForZip(std::move(file), std::move(item));
   }
   slot.ClearSlot();
   if (saved && ThreadParse) ThreadParse->Wake();

@@ -144,6 +144,16 @@ bool THXTask::SaveToFile() {
   return written;
 }
 
+void THXTask::QueueForZip(std::string file, std::unique_ptr<THXQItem> item) {
+  ZipQueue.emplace_back(std::move(file), std::move(item));
+  if (ZipWorkHook) ZipWorkHook();
+}
+
+void THXTask::SetDownloadComplete() {
+  Status = tsDownloadComplete;
+  if (!IntranetMode && ZipWorkHook) ZipWorkHook();
+}
+
 void THXTask::ClearLists() {
   ZipQueue.clear();
   Downloads.clear();

@@ -4,6 +4,7 @@
 // the engine works on is THXApp's CurrentTask, every other one is a
 // short-lived copy loaded from its task file.
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,6 +36,10 @@ enum RunMethodKind : std::uint8_t {
 };
 
 std::string TaskStatusName(std::int32_t status);
+
+// Called on the main thread when the archive side has work: a file joined a
+// zip queue or a download completed. Installed by the zip timer.
+inline std::function<void()> ZipWorkHook;
 
 class THXTask {
  public:
@@ -71,7 +76,8 @@ class THXTask {
   // Run-time state. The downloads list carries its own separator and the
   // case-insensitive URL index that look-ups use.
   TDownloadList Downloads;
-  std::vector<std::pair<std::string, std::unique_ptr<THXQItem>>> ZipQueue;
+  // Zip mode: finished files waiting for the archive, each with its item.
+  std::deque<std::pair<std::string, std::unique_ptr<THXQItem>>> ZipQueue;
   bool Modified = false;
   std::int32_t SaveTicks = 0;
   std::int32_t PagesHanded = 0, MediaHanded = 0;
@@ -90,6 +96,11 @@ class THXTask {
   void ClearLists();
   void ResetRun();
   bool IsActive() const { return Status == tsDownloading || Status == tsDownloadComplete; }
+  // A finished file of a zip-mode run joins the zip queue; the archive side
+  // is told, so that at pace 0 it need not wait for its next tick.
+  void QueueForZip(std::string file, std::unique_ptr<THXQItem> item);
+  // The download part of a run is over.
+  void SetDownloadComplete();
   bool AllAccounted() const;
   std::string OutputFolder() const;
   const std::string& DownloadsFileName();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -465,3 +466,107 @@ TEST_F(MirrorTest, FileTypesLimitWhatIsFetched) {
 }
 
 }  // namespace
+
+// Zip mode: the same site into an archive in the downloads folder.
+class ZipMirrorTest : public MirrorTest {
+ protected:
+  void SetUp() override {
+    MirrorTest::SetUp();
+    ASSERT_EQ(Cli({"settings", "Temp Folder", dir.Path() + "harvix-temp"}).Code, 0);
+  }
+  std::string Downloads() const { return dir.Path() + "program/Downloads/"; }
+
+  // Names and comments as Python's zipfile reads them ("name\tcomment").
+  std::vector<std::string> PythonEntries(const std::string& archive) {
+    const std::string out = dir.Path() + "py.txt";
+    const std::string cmd = "python3 -c \"import sys, zipfile\n"
+                            "z = zipfile.ZipFile(sys.argv[1])\n"
+                            "for i in z.infolist(): print(i.filename + '\\t' + i.comment.decode('utf-8'))\" '" +
+                            archive + "' > '" + out + "' 2>&1";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << ReadTextFile(out);
+    std::vector<std::string> lines;
+    const std::string text = ReadTextFile(out);
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+      lines.push_back(text.substr(start, end - start));
+    return lines;
+  }
+  static bool Have(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null").c_str()) == 0; }
+};
+
+TEST_F(ZipMirrorTest, TheArchiveHoldsTheFolderCopyByteForByteWithTitlesAsComments) {
+  if (!Have("unzip") || !Have("python3")) GTEST_SKIP() << "unzip and python3 are needed";
+  ASSERT_EQ(Get({}).Code, 1);
+  const FileSet folderCopy = FilesBelow(Mirror());
+  ASSERT_EQ(folderCopy, Union(kPages, kMedia));
+
+  const auto r = Get({"--zip"});
+  EXPECT_EQ(r.Code, 1) << r.Err;
+  // Renamed after the start page's title when the download ended.
+  const std::string archive = Downloads() + "Fixture Home.zip";
+  ASSERT_TRUE(fs::exists(archive)) << r.Err;
+  EXPECT_NE(r.Err.find("Archive " + archive), std::string::npos) << r.Err;
+  EXPECT_EQ(std::system(("unzip -tq '" + archive + "' >/dev/null").c_str()), 0);
+  EXPECT_EQ(std::system(("unzip -l '" + archive + "' >/dev/null").c_str()), 0);
+
+  FileSet names;
+  std::map<std::string, std::string> comments;
+  for (const auto& line : PythonEntries(archive)) {
+    const auto tab = line.find('\t');
+    ASSERT_NE(tab, std::string::npos) << line;
+    EXPECT_TRUE(names.insert(line.substr(0, tab)).second) << "twice: " << line;
+    comments[line.substr(0, tab)] = line.substr(tab + 1);
+  }
+  EXPECT_EQ(names, folderCopy) << "missing:\n"
+                               << Joined(Without(folderCopy, names)) << "not expected:\n"
+                               << Joined(Without(names, folderCopy));
+  EXPECT_EQ(comments["index.html"], "Fixture Home");
+  for (const auto& name : kPages) {
+    const std::string page = ReadTextFile(Mirror() + name);
+    const auto open = Lower(page).find("<title>"), close = Lower(page).find("</title>");
+    const std::string title = open == std::string::npos ? "" : page.substr(open + 7, close - open - 7);
+    EXPECT_EQ(comments[name], title) << name;
+  }
+
+  const std::string out = dir.Path() + "unzipped/";
+  const auto x = Cli({"zip", "extract", archive, out});
+  EXPECT_EQ(x.Code, 0) << x.Err;
+  EXPECT_EQ(FilesBelow(out), folderCopy);
+  for (const auto& name : folderCopy)
+    EXPECT_EQ(ReadTextFile(out + name), ReadTextFile(Mirror() + name)) << name;
+}
+
+TEST_F(ZipMirrorTest, AnUpdateRunReplacesChangedEntriesWithoutDuplicates) {
+  if (!Have("python3")) GTEST_SKIP() << "python3 is needed";
+  ASSERT_EQ(Get({"--zip", "--no-title-rename"}).Code, 1);
+  const std::string archive = Downloads() + "127_0.zip";
+  ASSERT_TRUE(fs::exists(archive));
+  const std::size_t before = PythonEntries(archive).size();
+
+  ScriptedResponse changed;
+  changed.Headers = {{"Content-Type", "text/html"}};
+  changed.Body = "<html><head><title>About, again</title></head><body><a href=\"index.html\">home</a></body></html>";
+  site.Route("/about.html", changed);
+  const auto r = Cli({"run", TaskFile(), "--update"});
+  EXPECT_LE(r.Code, 1) << r.Err;
+
+  const auto entries = PythonEntries(archive);
+  FileSet names;
+  for (const auto& line : entries) EXPECT_TRUE(names.insert(line.substr(0, line.find('\t'))).second) << line;
+  EXPECT_EQ(entries.size(), before);
+  EXPECT_NE(std::find(entries.begin(), entries.end(), "about.html\tAbout, again"), entries.end());
+  const std::string out = dir.Path() + "unzipped/";
+  ASSERT_EQ(Cli({"zip", "extract", archive, out}).Code, 0);
+  EXPECT_EQ(ReadTextFile(out + "about.html").find("About, again") != std::string::npos, true);
+}
+
+TEST_F(ZipMirrorTest, AddingToAChosenArchiveNeverRenamesIt) {
+  const std::string archive = dir.Path() + "shared/collection.zip";
+  const auto r = Get({"--add-to", archive, "--levels", "0"});
+  EXPECT_LE(r.Code, 1) << r.Err;
+  ASSERT_TRUE(fs::exists(archive)) << r.Err;
+  EXPECT_FALSE(fs::exists(Downloads() + "Fixture Home.zip"));
+  const auto list = Cli({"zip", "list", archive});
+  EXPECT_EQ(list.Code, 0) << list.Err;
+  EXPECT_NE(list.Out.find("index.html   (Fixture Home)"), std::string::npos) << list.Out;
+  EXPECT_NE(list.Out.find("img/logo.gif"), std::string::npos) << list.Out;
+}

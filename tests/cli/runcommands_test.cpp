@@ -70,7 +70,7 @@ TEST_F(RunCommandsTest, ExitCodesTellHowARunEnded) {
   const std::vector<std::vector<std::string>> bad = {
       {"get"}, {"get", "ftp://127.0.0.1/"}, {"get", server.BaseUrl() + "/", "--profile", "Nope"},
       {"get", server.BaseUrl() + "/", "--pages-within", "planet"}, {"run", "General/none"},
-      {"schedule", "General/none", "--now"}, {"run"}, {"get", server.BaseUrl() + "/", "--zip"}};
+      {"schedule", "General/none", "--now"}, {"run"}, {"get", server.BaseUrl() + "/", "--add-to"}};
   for (const auto& args : bad) EXPECT_EQ(Cli(args).Code, 2) << args[0] << " " << (args.size() > 1 ? args[1] : "");
 }
 

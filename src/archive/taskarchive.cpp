@@ -1,0 +1,206 @@
+#include "archive/taskarchive.h"
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+
+#include "app/frontend.h"
+#include "app/mainqueue.h"
+#include "app/thxapp.h"
+#include "app/runcontrol.h"
+#include "archive/zipmanager.h"
+#include "tasks/thxtask.h"
+
+namespace fs = std::filesystem;
+
+TZipTimer* ThreadZip = nullptr;
+
+namespace {
+
+std::atomic<bool> g_enabled{false};
+// A tick waits in the main-thread queue; the timer posts no second one. Not a
+// member: the posted tick may outlive the timer.
+std::atomic<bool> g_tickPending{false};
+ZipTreeNode* g_runNode = nullptr;
+std::string g_runTask;  // the task file whose archive g_runNode is
+
+int Pace() { return HXApp ? HXApp->EnginePace : 1000; }
+
+THXTask* RunTask() {
+  THXTask* task = HXApp ? HXApp->CurrentTask.get() : nullptr;
+  return task && !task->IntranetMode ? task : nullptr;
+}
+
+// The archive node of the task's run: the one opened at its start, or the
+// task's archive opened now (a run stopped before it got that far).
+ZipTreeNode* TaskNode(THXTask& task) {
+  if (g_runNode && g_runTask == task.FileName) return g_runNode;
+  g_runNode = ZipManager().OpenArchive(task.Destination);
+  g_runTask = task.FileName;
+  return g_runNode;
+}
+
+// One file of the queue into the task's archive. The item leaves the queue
+// whatever happens; a file that did not get in is fetched again next time.
+void AddQueuedFile(THXTask& task, TZipManager& zip) {
+  auto [file, item] = std::move(task.ZipQueue.front());
+  task.ZipQueue.pop_front();
+  const std::string path = item->GetLocalFile();
+  if (path.empty()) return;
+  zip.ZipOperation = zoAdding;
+  zip.PendingComment = {path, item->Title.substr(0, 255)};
+  zip.SelectionLocked = true;
+  zip.ManualAdd = false;
+  const bool added = zip.AddTaskFile(path, TaskNode(task));
+  zip.PendingComment = {};
+  zip.SelectionLocked = false;
+  zip.ManualAdd = true;
+  if (!added) {
+    item->SetState(isNone);
+    item->Result = "Not Zipped";
+    item->Store();
+    task.Modified = true;
+  }
+}
+
+}  // namespace
+
+void SetZipTimerEnabled(bool enabled) {
+  g_enabled = enabled;
+  if (enabled && ThreadZip) ThreadZip->Wake();
+}
+
+bool ZipTimerEnabled() { return g_enabled; }
+
+ZipTreeNode* RunZipNode() {
+  THXTask* task = RunTask();
+  return task && g_runTask == task->FileName ? g_runNode : nullptr;
+}
+
+std::string ArchiveNameFromTitle(const std::string& title) {
+  std::string name = title;
+  for (char& c : name)
+    if (std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos) c = ' ';
+  return name;
+}
+
+void StartZipRun(THXTask& task) {
+  UI().ShowZipWindow();
+  TZipManager& zip = ZipManager();
+  zip.RunningArchive = [] {
+    ZipTreeNode* node = RunZipNode();
+    return node ? static_cast<const TZipObj*>(node->Data) : nullptr;
+  };
+  // An archive whose end was lost when a run was killed in the middle of an
+  // add is rebuilt from its complete entries before the run adds to it.
+  std::error_code ec;
+  if (fs::is_regular_file(task.Destination, ec)) {
+    zip.Zip.ZipFileName = task.Destination;
+    if (zip.Zip.EntryCount() < 0) {
+      zip.Zip.ZipFileName = task.Destination;
+      zip.CheckZipResult(zip.Zip.Fix(), "adding");
+      if (ZipTreeNode* stale = zip.FindArchiveNode(task.Destination)) zip.CloseArchiveNode(stale);
+    }
+  }
+  g_runNode = nullptr;
+  g_runTask.clear();
+  ZipTreeNode* node = TaskNode(task);
+  if (node && node->Data) node->Data->Extracted = true;
+  SetZipTimerEnabled(true);
+}
+
+void ZipTimerTick() {
+  if (!g_enabled) return;
+  THXTask* task = RunTask();
+  if (!task) return;
+  if (task->Status == tsDownloadComplete && task->ZipQueue.empty()) {
+    task->Status = tsZipped;
+    task->SaveToFile();
+    SetZipTimerEnabled(false);
+    FinishTask(*task);
+    return;
+  }
+  TZipManager& zip = ZipManager();
+  if (zip.ZipOperation != zoIdle || zip.ListingMode != lmNone) return;
+  if (HXApp->ZipLast && task->Status != tsDownloadComplete) return;
+  if (task->ZipQueue.empty()) return;
+  AddQueuedFile(*task, zip);
+  // At pace 0 the queue is drained as fast as the adds go, and the last add
+  // leads straight to "Zipped!".
+  if (ThreadZip && Pace() == 0) ThreadZip->Wake();
+}
+
+void DrainZipQueue(THXTask& task) {
+  if (task.IntranetMode || task.ZipQueue.empty()) return;
+  TZipManager& zip = ZipManager();
+  const std::size_t total = task.ZipQueue.size();
+  for (std::size_t done = 0; !task.ZipQueue.empty(); ++done) {
+    UI().ShowStatus("Zipping " + std::to_string(done + 1) + " of " + std::to_string(total),
+                    static_cast<int>(done * 100 / total));
+    AddQueuedFile(task, zip);
+  }
+  UI().ShowStatus("");
+}
+
+void EndZipRun() {
+  g_runNode = nullptr;
+  g_runTask.clear();
+}
+
+void RenameTaskArchive(THXTask& task) {
+  if (task.IntranetMode || !task.Profile.UseStartPageTitle || task.StartPageTitle.empty()) return;
+  ZipTreeNode* node = ZipManager().OpenArchive(task.Destination);
+  if (!node || !node->Data) return;
+  std::error_code ec;
+  // Nothing was added, so there is no file to rename.
+  if (!fs::exists(node->Data->FileName, ec)) return;
+  ZipManager().RenameArchive(node, ArchiveNameFromTitle(task.StartPageTitle) + ".zip");
+  task.Destination = node->Data->FileName;
+  task.SaveToFile();
+}
+
+// ---------------------------------------------------------------------------
+
+TZipTimer::TZipTimer() : thread_([this](std::stop_token stop) { Run(stop); }) {
+  ZipWorkHook = [this] { Wake(); };
+}
+
+TZipTimer::~TZipTimer() {
+  ZipWorkHook = nullptr;
+  thread_.request_stop();
+  cv_.notify_all();
+}
+
+void TZipTimer::Wake() {
+  {
+    std::lock_guard lock(mutex_);
+    woken_ = true;
+  }
+  cv_.notify_all();
+}
+
+void TZipTimer::PostTick() {
+  if (g_tickPending.exchange(true)) return;
+  MainThread().post([] {
+    g_tickPending = false;
+    ZipTimerTick();
+  });
+}
+
+void TZipTimer::Run(std::stop_token stop) {
+  while (!stop.stop_requested()) {
+    const int pace = Pace();
+    std::unique_lock lock(mutex_);
+    if (pace > 0) {
+      cv_.wait_for(lock, stop, std::chrono::milliseconds(pace), [] { return false; });
+    } else {
+      // The poll is a fallback only: every queued file and the end of a
+      // download wake the timer.
+      cv_.wait_for(lock, stop, std::chrono::milliseconds(100), [this] { return woken_; });
+    }
+    if (stop.stop_requested()) break;
+    woken_ = false;
+    lock.unlock();
+    if (g_enabled) PostTick();
+  }
+}
