@@ -224,6 +224,18 @@ ZipHandle OpenForReading(int fd, int& result) {
   return ZipHandle(z);
 }
 
+// An intact archive opened for reading its entries: zrSuccess, or the code
+// that ends the operation.
+int OpenEntries(const std::string& path, OpenedArchive& archive, ZipHandle& z, zip_int64_t& count) {
+  if (const int rc = OpenArchive(path, false, false, archive)) return rc;
+  if (const int rc = CheckReadable(archive.layout.state)) return rc;
+  int rc = zrSuccess;
+  z = OpenForReading(archive.fd.Get(), rc);
+  if (!z) return rc;
+  count = zip_get_num_entries(z.get(), 0);
+  return zrSuccess;
+}
+
 std::string EntryName(zip_t* z, zip_uint64_t index) {
   const char* name = zip_get_name(z, index, 0);
   return name ? name : "";
@@ -644,12 +656,9 @@ int TZipComponent::List() {
   Steps steps{*this};
   const hxzip::EntrySelector selector(steps.TakeFiles());
   OpenedArchive archive;
-  if (const int rc = OpenArchive(ZipFileName, false, false, archive)) return rc;
-  if (const int rc = CheckReadable(archive.layout.state)) return rc;
-  int rc = zrSuccess;
-  const ZipHandle z = OpenForReading(archive.fd.Get(), rc);
-  if (!z) return rc;
-  const zip_int64_t count = zip_get_num_entries(z.get(), 0);
+  ZipHandle z;
+  zip_int64_t count = 0;
+  if (const int rc = OpenEntries(ZipFileName, archive, z, count)) return rc;
   if (count <= 0) return zrEmptyZip;
   bool matched = false;
   for (zip_int64_t i = 0; i < count; ++i) {
@@ -667,12 +676,9 @@ int TZipComponent::Extract() {
   Steps steps{*this};
   const hxzip::EntrySelector selector(steps.TakeFiles());
   OpenedArchive archive;
-  if (const int rc = OpenArchive(ZipFileName, false, false, archive)) return rc;
-  if (const int rc = CheckReadable(archive.layout.state)) return rc;
-  int rc = zrSuccess;
-  const ZipHandle z = OpenForReading(archive.fd.Get(), rc);
-  if (!z) return rc;
-  const zip_int64_t count = zip_get_num_entries(z.get(), 0);
+  ZipHandle z;
+  zip_int64_t count = 0;
+  if (const int rc = OpenEntries(ZipFileName, archive, z, count)) return rc;
   if (count <= 0) return zrEmptyZip;
   hxzip::ExtractTarget target;
   const std::string folder = ExtractDirectory.empty() ? std::string(".") : ExtractDirectory;
@@ -812,12 +818,9 @@ int TZipComponent::Test() {
   Steps steps{*this};
   const hxzip::EntrySelector selector(steps.TakeFiles());
   OpenedArchive archive;
-  if (const int rc = OpenArchive(ZipFileName, false, false, archive)) return rc;
-  if (const int rc = CheckReadable(archive.layout.state)) return rc;
-  int rc = zrSuccess;
-  const ZipHandle z = OpenForReading(archive.fd.Get(), rc);
-  if (!z) return rc;
-  const zip_int64_t count = zip_get_num_entries(z.get(), 0);
+  ZipHandle z;
+  zip_int64_t count = 0;
+  if (const int rc = OpenEntries(ZipFileName, archive, z, count)) return rc;
   std::string buffer(kChunk, '\0');
   bool tested = false;
   bool failed = false;
