@@ -1,7 +1,10 @@
 #include "tasks/filetypes.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
+#include <string_view>
+#include <unordered_map>
 
 #include "app/settingsstore.h"
 #include "url/tbwurl.h"
@@ -34,11 +37,40 @@ std::shared_ptr<const std::vector<FileTypeGroup>> Table() {
   return c.Groups;
 }
 
-std::string GroupOf(const std::string& extension) {
-  const std::string entry = extension + ";";
+std::string GroupOfUncached(std::string_view extension) {
+  std::string entry(extension);
+  entry += ';';
   for (const auto& g : *Table())
     if (g.Extensions.find(entry) != std::string::npos) return g.Name;
   return kUnknownType;
+}
+
+// Every link of every page asks for its type, and a site uses a handful of
+// extensions: each thread keeps the answers for the store's generation it
+// read them in.
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+
+struct GroupMemo {
+  std::uint64_t Generation = ~0ull;
+  std::unordered_map<std::string, std::string, TextHash, std::equal_to<>> ByExtension;
+};
+
+std::string GroupOf(std::string_view extension) {
+  thread_local GroupMemo memo;
+  constexpr std::size_t kMaxRemembered = 4096;
+  const auto gen = SettingsStore::Generation();
+  if (memo.Generation != gen || memo.ByExtension.size() >= kMaxRemembered) {
+    memo.ByExtension.clear();
+    memo.Generation = gen;
+  }
+  if (const auto known = memo.ByExtension.find(extension); known != memo.ByExtension.end())
+    return known->second;
+  std::string group = GroupOfUncached(extension);
+  memo.ByExtension.emplace(extension, group);
+  return group;
 }
 
 // The extension of a file name: from its last "." in the last segment.
@@ -54,20 +86,28 @@ std::string ExtensionOfName(const std::string& name) {
 std::vector<FileTypeGroup> ReadFileTypes() { return *Table(); }
 
 std::string FileTypeOfUrl(const std::string& url) {
-  TbwURL u;
-  u.SetURL(url);
-  std::string extension;
-  if (url.find('?') != std::string::npos) extension = ".html";
-  else extension = u.Extension.empty() ? ".htm" : LowerCase(u.Extension);
+  std::string slashed;
+  if (url.find('\\') != std::string::npos) {
+    slashed = url;
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+  }
+  const URLParts u = SplitURLView(slashed.empty() ? std::string_view(url) : std::string_view(slashed));
   if (!u.Query.empty()) {
     // A script that serves an image usually names it in its parameters.
-    if (url.find("=gif") != std::string::npos) extension = ".gif";
-    else if (url.find("=jpg") != std::string::npos) extension = ".jpg";
-    else if (url.find(".gif") != std::string::npos) extension = ".gif";
-    else if (url.find(".jpg") != std::string::npos) extension = ".jpg";
-    else extension = ".htm";
+    if (url.find("=gif") != std::string::npos) return GroupOf(".gif");
+    if (url.find("=jpg") != std::string::npos) return GroupOf(".jpg");
+    if (url.find(".gif") != std::string::npos) return GroupOf(".gif");
+    if (url.find(".jpg") != std::string::npos) return GroupOf(".jpg");
+    return GroupOf(".htm");
   }
-  return GroupOf(extension);
+  if (url.find('?') != std::string::npos) return GroupOf(".html");
+  if (u.Extension.empty()) return GroupOf(".htm");
+  // Lower-cased on the stack: extensions are short.
+  char lower[16];
+  if (u.Extension.size() > sizeof lower) return GroupOf(LowerCase(u.Extension));
+  std::transform(u.Extension.begin(), u.Extension.end(), lower,
+                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+  return GroupOf(std::string_view(lower, u.Extension.size()));
 }
 
 std::string FileTypeOfFile(const std::string& fileName) { return GroupOf(LowerCase(ExtensionOfName(fileName))); }

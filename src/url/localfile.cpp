@@ -1,6 +1,9 @@
 #include "url/localfile.h"
 
+#include <algorithm>
+#include <array>
 #include <filesystem>
+#include <string_view>
 #include <vector>
 
 #include "url/tbwurl.h"
@@ -10,110 +13,223 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kInvertedExclamation = "\xC2\xA1";  // stands for "/" in a query
-constexpr const char* kInvertedQuestion = "\xC2\xBF";     // stands for "?"
-constexpr const char* kBrokenBar = "\xC2\xA6";            // stands for ":" and "|"
-constexpr const char* kDegree = "\xC2\xB0";               // stands for "*"
+constexpr std::string_view kInvertedExclamation = "\xC2\xA1";  // stands for "/" in a query
+constexpr std::string_view kInvertedQuestion = "\xC2\xBF";     // stands for "?"
+constexpr std::string_view kBrokenBar = "\xC2\xA6";            // stands for ":" and "|"
+constexpr std::string_view kDegree = "\xC2\xB0";               // stands for "*"
 constexpr std::size_t kMaxName = 255;
 
-using Segments = std::vector<std::string>;
+// Bytes that may start a replacement in a local name; runs of any others are
+// copied whole.
+constexpr auto kEncodeStarts = [] {
+  std::array<bool, 256> starts{};
+  for (unsigned char c : std::string_view("%&|*:/?")) starts[c] = true;
+  return starts;
+}();
 
-Segments SplitPath(const std::string& path) {
-  Segments out;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    const auto slash = path.find('/', start);
-    const std::string seg = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-    if (!seg.empty()) out.push_back(seg);
-    if (slash == std::string::npos) break;
-    start = slash + 1;
-  }
-  return out;
-}
+// Bytes a relative link carries unescaped.
+constexpr auto kLinkKeeps = [] {
+  std::array<bool, 256> keep{};
+  for (int c = 'A'; c <= 'Z'; ++c) keep[c] = keep[c + 32] = true;
+  for (int c = '0'; c <= '9'; ++c) keep[c] = true;
+  for (unsigned char c : std::string_view("-._~/!$&'()*+,;=@")) keep[c] = true;
+  return keep;
+}();
 
-// Dot segments go, and ".." never climbs above the root.
-Segments RemoveDotSegments(const Segments& in) {
-  Segments out;
-  for (const auto& seg : in) {
-    if (seg == ".") continue;
-    if (seg == "..") {
-      if (!out.empty()) out.pop_back();
-      continue;
+bool IsLetter(char c, char lower) { return c == lower || c == lower - 32; }
+
+// EncodeLocalName's replacements, appended to out. They are made in one
+// walk: no replacement makes or breaks a match of another (none writes a
+// byte any find text holds, and no two find texts can overlap), so the walk
+// meets the same matches as one pass per replacement would.
+void AppendEncoded(std::string& out, std::string_view s) {
+  const std::size_t query = s.find('?');
+  std::size_t i = 0;
+  while (i < s.size()) {
+    std::size_t run = i;
+    while (run < s.size() && !kEncodeStarts[static_cast<unsigned char>(s[run])]) ++run;
+    out.append(s.substr(i, run - i));
+    if (run == s.size()) break;
+    i = run;
+    const char c = s[i];
+    const std::size_t left = s.size() - i;
+    if (i >= query && c == '/') {
+      out += kInvertedExclamation;
+      i += 1;
+    } else if (i >= query && c == '?') {
+      out += kInvertedQuestion;
+      i += 1;
+    } else if (c == '%' && left >= 3 && s[i + 1] == '2' && s[i + 2] == '0') {
+      out += ' ';
+      i += 3;
+    } else if (c == '%' && left >= 3 && s[i + 1] == '3' && IsLetter(s[i + 2], 'a')) {
+      out += kBrokenBar;
+      i += 3;
+    } else if (c == '&' && left >= 5 && IsLetter(s[i + 1], 'a') && IsLetter(s[i + 2], 'm') &&
+               IsLetter(s[i + 3], 'p') && s[i + 4] == ';') {
+      out += '&';
+      i += 5;
+    } else if (c == '|' || c == ':') {
+      out += kBrokenBar;
+      i += 1;
+    } else if (c == '*') {
+      out += kDegree;
+      i += 1;
+    } else if (c == '/' && left >= 2 && s[i + 1] == '/') {
+      out += '/';
+      i += 2;
+    } else {
+      out += c;
+      i += 1;
     }
-    out.push_back(seg);
   }
-  return out;
 }
 
-// "." and ".." name folders on every file system; as a local name they
-// would leave the folder they stand in.
-std::string SafeName(std::string name) {
-  if (name == "." || name == "..") name = std::string(1, '_').append(name);
-  return LimitNameLength(name);
-}
-
-// True when a query URL names an image that the server sends as itself.
-bool QueryNamesAnImage(const std::string& url) {
-  for (const char* hint : {"=gif", "=jpg", ".gif", ".jpg"})
-    if (url.find(hint) != std::string::npos) return true;
-  return false;
-}
-
-std::string PageExtensions(std::string name) {
-  for (const char* ext : {".asp", ".shtml", ".phtml", ".sml"})
-    if (LowerCase(name).find(ext) != std::string::npos) name = ReplaceText(name, ext, ".html", false);
-  return name;
-}
-
-// Where a URL lies below the output folder: its folders and its file name,
-// as file-name text. Every local name and every link comes from here.
-struct LocalPlace {
-  Segments Folders;
-  std::string Name;
-};
-
-LocalPlace PlaceOf(const std::string& url, const std::string& homeHost) {
-  TbwURL u;
-  u.SetURL(url);
-  LocalPlace place;
-  if (!u.Host.empty() && u.Host != homeHost) {
-    place.Folders.push_back(kOtherHostsFolder);
-    place.Folders.push_back(SafeName(EncodeLocalName(u.Host)));
-  }
-  std::string path = u.Path;
-  // "x/.." has a document of ".." to the split, but a folder to everyone else.
-  const bool dotDocument = u.Query.empty() && (u.Document == "." || u.Document == "..");
-  if (dotDocument) path += u.Document + "/";
-  const Segments folders = RemoveDotSegments(SplitPath(path));
-  for (const auto& seg : folders)
-    for (const auto& part : SplitPath(EncodeLocalName(seg))) place.Folders.push_back(SafeName(part));
-
-  std::string document = dotDocument ? std::string() : URLDocument(url);
-  if (!document.empty() && !u.Query.empty() && !QueryNamesAnImage(url)) document += ".html";
-  std::string name = EncodeLocalName(PageExtensions(document));
-  // A "/" inside the query became another character; what is left of one
-  // (from "//" or an odd split) must not open a folder.
-  for (auto& c : name)
-    if (c == '/') c = '_';
-  if (name.empty()) {
-    std::string directory = u.Protocol + u.Host + "/";
-    for (const auto& f : folders) directory += f + "/";
-    name = EncodeLocalName(DefaultDocumentName(directory));
-  }
-  place.Name = SafeName(name);
-  return place;
-}
-
-std::string Join(const Segments& segs, std::size_t from = 0) {
-  std::string out;
-  for (std::size_t i = from; i < segs.size(); ++i) out += segs[i] + "/";
-  return out;
-}
-
-std::size_t Utf8Cut(const std::string& s, std::size_t limit) {
+std::size_t Utf8Cut(std::string_view s, std::size_t limit) {
   if (limit >= s.size()) return s.size();
   while (limit > 0 && (static_cast<unsigned char>(s[limit]) & 0xC0) == 0x80) --limit;
   return limit;
+}
+
+// LimitNameLength for the name that ends out, from byte `from` on.
+void LimitTail(std::string& out, std::size_t from) {
+  if (out.size() - from <= kMaxName) return;
+  const std::string limited = LimitNameLength(out.substr(from));
+  out.replace(from, std::string::npos, limited);
+}
+
+// "." and ".." name folders on every file system; as a local name they
+// would leave the folder they stand in. The name is the tail of out from
+// byte `from` on.
+void MakeSafe(std::string& out, std::size_t from) {
+  const std::string_view name = std::string_view(out).substr(from);
+  if (name == "." || name == "..") out.insert(from, 1, '_');
+  LimitTail(out, from);
+}
+
+// True when a query URL names an image that the server sends as itself:
+// "=gif", "=jpg", ".gif" or ".jpg" anywhere in it.
+bool QueryNamesAnImage(std::string_view url) {
+  for (std::size_t i = 0; i + 4 <= url.size(); ++i) {
+    if (url[i] != '=' && url[i] != '.') continue;
+    const std::string_view name = url.substr(i + 1, 3);
+    if (name == "gif" || name == "jpg") return true;
+  }
+  return false;
+}
+
+// Position of the first match of a lower-case find text in text, ignoring
+// ASCII case.
+std::size_t FindNoCase(std::string_view text, std::string_view lower) {
+  if (lower.size() > text.size()) return std::string_view::npos;
+  for (std::size_t at = text.find('.'); at != std::string_view::npos && at + lower.size() <= text.size();
+       at = text.find('.', at + 1))
+    if (StartsText(lower, text.substr(at, lower.size()))) return at;
+  return std::string_view::npos;
+}
+
+// Each extension's first occurrence, in any case, becomes ".html". All of
+// them start with "." so the search can hop from dot to dot.
+void PageExtensions(std::string& name) {
+  // Most names hold none of them: one walk over the dots tells.
+  bool any = false;
+  for (auto at = name.find('.'); at != std::string::npos && !any; at = name.find('.', at + 1)) {
+    const std::string_view from = std::string_view(name).substr(at);
+    for (std::string_view ext : {".asp", ".shtml", ".phtml", ".sml"}) any |= StartsText(ext, from);
+  }
+  if (!any) return;
+  for (std::string_view ext : {".asp", ".shtml", ".phtml", ".sml"})
+    if (const auto at = FindNoCase(name, ext); at != std::string_view::npos) name.replace(at, ext.size(), ".html");
+}
+
+void AppendEscaped(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t run = i;
+    while (run < text.size() && kLinkKeeps[static_cast<unsigned char>(text[run])]) ++run;
+    out.append(text.substr(i, run - i));
+    if (run == text.size()) break;
+    const auto c = static_cast<unsigned char>(text[run]);
+    const char escape[3] = {'%', kHex[c >> 4], kHex[c & 15]};
+    out.append(escape, 3);
+    i = run + 1;
+  }
+}
+
+// Where a URL lies below the output folder: its folders, each handed to
+// `folder` in order as file-name text, and its file name, returned. Every
+// local name and every link comes from here.
+template <class Folder>
+std::string PlaceOf(std::string_view url, std::string_view homeHost, Folder&& folder) {
+  std::string slashed;
+  if (url.find('\\') != std::string_view::npos) {
+    slashed.assign(url);
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+  }
+  const URLParts u = SplitURLView(slashed.empty() ? url : std::string_view(slashed));
+  std::string name;
+  if (!u.Host.empty() && u.Host != homeHost) {
+    folder(std::string_view(kOtherHostsFolder));
+    AppendEncoded(name, u.Host);
+    MakeSafe(name, 0);
+    folder(std::string_view(name));
+  }
+  // "x/.." has a document of ".." to the split, but a folder to everyone else.
+  const bool dotDocument = u.Query.empty() && (u.Document == "." || u.Document == "..");
+  std::vector<std::string_view> folders;
+  auto addSegment = [&](std::string_view seg) {
+    if (seg.empty() || seg == ".") return;
+    if (seg != "..") folders.push_back(seg);
+    else if (!folders.empty()) folders.pop_back();
+  };
+  for (std::size_t start = 0; start < u.Path.size();) {
+    const std::size_t slash = std::min(u.Path.find('/', start), u.Path.size());
+    addSegment(u.Path.substr(start, slash - start));
+    start = slash + 1;
+  }
+  if (dotDocument) addSegment(u.Document);
+  for (const auto seg : folders) {
+    name.clear();
+    AppendEncoded(name, seg);
+    // An encoded segment holds a "/" only where the segment had one.
+    if (name.find('/') == std::string::npos) {
+      MakeSafe(name, 0);
+      folder(std::string_view(name));
+      continue;
+    }
+    const std::string encoded = name;
+    for (std::size_t start = 0; start < encoded.size();) {
+      const std::size_t slash = std::min(encoded.find('/', start), encoded.size());
+      if (slash > start) {
+        name.assign(encoded, start, slash - start);
+        MakeSafe(name, 0);
+        folder(std::string_view(name));
+      }
+      start = slash + 1;
+    }
+  }
+
+  name.clear();
+  if (!dotDocument && !(u.Document.empty() && u.Query.empty())) {
+    std::string document;
+    document.reserve(u.Document.size() + u.Query.size() + 5);
+    document.append(u.Document).append(u.Query);
+    if (!u.Query.empty() && !QueryNamesAnImage(url)) document += ".html";
+    PageExtensions(document);
+    AppendEncoded(name, document);
+    // A "/" inside the query became another character; what is left of one
+    // (from "//" or an odd split) must not open a folder.
+    std::replace(name.begin(), name.end(), '/', '_');
+  }
+  if (name.empty()) {
+    std::string directory;
+    directory.append(u.Protocol).append(u.Host) += '/';
+    for (const auto f : folders) directory.append(f) += '/';
+    AppendEncoded(name, DefaultDocumentName(directory));
+  }
+  MakeSafe(name, 0);
+  return name;
 }
 
 }  // namespace
@@ -121,25 +237,18 @@ std::size_t Utf8Cut(const std::string& s, std::size_t limit) {
 std::string LimitNameLength(const std::string& name) {
   if (name.size() <= kMaxName) return name;
   const auto dot = name.rfind('.');
-  std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
-  std::string out = name.substr(0, Utf8Cut(name, 250)) + ext;
+  const std::string_view ext = dot == std::string::npos ? std::string_view() : std::string_view(name).substr(dot);
+  std::string out = name.substr(0, Utf8Cut(name, 250));
+  out += ext;
   if (out.size() > kMaxName) out.resize(Utf8Cut(out, kMaxName));
   return out;
 }
 
 std::string EncodeLocalName(const std::string& text) {
-  std::string s = text;
-  if (const auto q = s.find('?'); q != std::string::npos) {
-    std::string tail = ReplaceText(s.substr(q), "/", kInvertedExclamation, true);
-    s = s.substr(0, q) + ReplaceText(tail, "?", kInvertedQuestion, true);
-  }
-  s = ReplaceText(s, "%20", " ", true);
-  s = ReplaceText(s, "&amp;", "&", true);
-  s = ReplaceText(s, "%3A", kBrokenBar, true);
-  s = ReplaceText(s, "|", kBrokenBar, true);
-  s = ReplaceText(s, "*", kDegree, true);
-  s = ReplaceText(s, ":", kBrokenBar, true);
-  return ReplaceText(s, "//", "/", true);
+  std::string out;
+  out.reserve(text.size() + 8);
+  AppendEncoded(out, text);
+  return out;
 }
 
 std::string DefaultDocumentName(const std::string& url) {
@@ -180,21 +289,40 @@ std::string RelativeURL(const std::string& target, const std::string& base) {
 
 std::string LocalFileName(const std::string& root, const std::string& base, const std::string& url,
                           const std::string& homeHost) {
-  const LocalPlace place = PlaceOf(url, homeHost.empty() ? URLHost(base) : homeHost);
-  return root + Join(place.Folders) + place.Name;
+  std::string file = root;
+  const std::string home = homeHost.empty() ? URLHost(base) : homeHost;
+  const std::string name = PlaceOf(url, home, [&](std::string_view f) { file.append(f) += '/'; });
+  return file + name;
 }
 
 LocalLinker::LocalLinker(const std::string& base, const std::string& homeHost)
-    : home_(homeHost.empty() ? URLHost(base) : homeHost), from_(PlaceOf(URLDirectory(base), home_).Folders) {}
+    : home_(homeHost.empty() ? URLHost(base) : homeHost) {
+  PlaceOf(URLDirectory(base), home_, [this](std::string_view f) { from_.emplace_back(f); });
+}
 
 std::string LocalLinker::Link(const std::string& url) const {
-  const LocalPlace target = PlaceOf(url, home_);
-  std::size_t common = 0;
-  while (common < target.Folders.size() && common < from_.size() && target.Folders[common] == from_[common]) ++common;
+  // The target's folders are met one by one: those it shares with the
+  // page's own are skipped, and the first other one fixes how far up the
+  // link climbs before it goes down again.
   std::string link;
-  for (std::size_t i = common; i < from_.size(); ++i) link += "../";
-  link += Join(target.Folders, common) + target.Name;
-  return EscapeLinkPath(link);
+  std::size_t index = 0;
+  bool parted = false;
+  auto climb = [&] {
+    for (std::size_t i = index; i < from_.size(); ++i) link += "../";
+    parted = true;
+  };
+  const std::string name = PlaceOf(url, home_, [&](std::string_view f) {
+    if (!parted && index < from_.size() && from_[index] == f) {
+      ++index;
+      return;
+    }
+    if (!parted) climb();
+    AppendEscaped(link, f);
+    link += '/';
+  });
+  if (!parted) climb();
+  AppendEscaped(link, name);
+  return link;
 }
 
 std::string LocalLink(const std::string& url, const std::string& base, const std::string& homeHost) {
@@ -202,19 +330,9 @@ std::string LocalLink(const std::string& url, const std::string& base, const std
 }
 
 std::string EscapeLinkPath(const std::string& path) {
-  static const char* const hex = "0123456789ABCDEF";
   std::string out;
-  for (unsigned char c : path) {
-    const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                      std::string_view("-._~/!$&'()*+,;=@").find(static_cast<char>(c)) != std::string_view::npos;
-    if (keep) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
+  out.reserve(path.size() + 16);
+  AppendEscaped(out, path);
   return out;
 }
 

@@ -1,6 +1,7 @@
 #include "url/tbwurl.h"
 
-#include <vector>
+#include <algorithm>
+#include <array>
 
 #include "app/frontend.h"
 #include "url/textutil.h"
@@ -8,8 +9,7 @@
 namespace {
 
 std::string ForwardSlashes(std::string text) {
-  for (auto& c : text)
-    if (c == '\\') c = '/';
+  std::replace(text.begin(), text.end(), '\\', '/');
   return text;
 }
 
@@ -17,126 +17,208 @@ bool Contains(const std::string& text, const char* part) { return text.find(part
 
 // From the last "." to the end. A ":" behind that dot separates names the way
 // a drive letter does, so the dot did not belong to the file name.
-std::string ExtensionOf(const std::string& document) {
+std::string_view ExtensionOf(std::string_view document) {
   const auto dot = document.rfind('.');
-  if (dot == std::string::npos || document.find(':', dot) != std::string::npos) return {};
+  if (dot == std::string_view::npos || document.find(':', dot) != std::string_view::npos) return {};
   return document.substr(dot);
 }
 
-// Each Take* removes its field from the front of the rest of the URL.
-std::string TakeProtocol(std::string& rest) {
-  const auto at = rest.find("://");
-  if (at == std::string::npos) return {};
-  std::string protocol = rest.substr(0, at + 3);
-  rest.erase(0, at + 3);
-  return protocol;
+// Runs f on the split of url; only a URL with a backslash pays for a copy.
+template <class F>
+auto WithParts(std::string_view url, F&& f) {
+  if (url.find('\\') == std::string_view::npos) return f(SplitURLView(url));
+  const std::string slashed = ForwardSlashes(std::string(url));
+  return f(SplitURLView(slashed));
 }
 
-std::string TakeHost(std::string& rest) {
-  std::string host = rest.substr(0, rest.find_first_of("/:"));
-  rest.erase(0, host.size());
-  // "./page.html" is a relative link, not a host named ".".
-  return host == "." ? std::string() : host;
+// Length of the scheme with its "://" (either slash may be a backslash), or
+// 0 when there is none.
+std::size_t ProtocolLength(std::string_view url) {
+  auto slash = [&](std::size_t i) { return i < url.size() && (url[i] == '/' || url[i] == '\\'); };
+  for (auto i = url.find(':'); i != std::string_view::npos; i = url.find(':', i + 1))
+    if (slash(i + 1) && slash(i + 2)) return i + 3;
+  return 0;
 }
 
-std::string TakePort(std::string& rest) {
-  if (rest.empty() || rest[0] != ':') return {};
-  rest.erase(0, 1);
-  std::string port = rest.substr(0, rest.find('/'));
-  rest.erase(0, port.size());
-  return port;
+// "&amp;" of any letter case becomes "&", the text read once from the left.
+void DecodeAmpersands(std::string& url) {
+  auto at = url.find('&');
+  if (at == std::string::npos) return;
+  std::size_t out = at;
+  while (at < url.size()) {
+    const char c = url[at];
+    if (c == '&' && url.size() - at >= 5 && StartsText("&amp;", std::string_view(url).substr(at, 5))) {
+      url[out++] = '&';
+      at += 5;
+    } else {
+      url[out++] = c;
+      ++at;
+    }
+  }
+  url.resize(out);
 }
 
-std::string TakeQuery(std::string& rest) {
-  const auto at = rest.find('?');
-  if (at == std::string::npos) return {};
-  std::string query = rest.substr(at);
-  rest.resize(at);
-  return query;
-}
-
-TbwURL Split(const std::string& url) {
-  TbwURL parts;
-  parts.SetURL(url);
-  return parts;
+void Append(std::string& out, std::string_view a, std::string_view b) {
+  out.reserve(a.size() + b.size() + 1);
+  out.append(a).append(b);
 }
 
 std::string ResolveAgainst(const std::string& link, const std::string& baseDirectory) {
-  for (const char* scheme : {"HTTP://", "FILE://", "FTP://", "HTTPS://", "NEWS://"})
-    if (StartsText(scheme, link)) return link;
+  // Every scheme taken as it is starts with "f", "h" or "n".
+  const char first = link.empty() ? '\0' : static_cast<char>(link[0] | 0x20);
+  if (first == 'f' || first == 'h' || first == 'n')
+    for (const char* scheme : {"HTTP://", "FILE://", "FTP://", "HTTPS://", "NEWS://"})
+      if (StartsText(scheme, link)) return link;
+  std::string url;
+  const std::string_view rest(link);
   if (link.starts_with("//")) {
-    const std::string protocol = URLProtocol(baseDirectory);
-    return (protocol.empty() ? "http://" : protocol) + link.substr(2);
+    const std::size_t protocol = ProtocolLength(baseDirectory);
+    url.reserve(protocol + link.size() + 7);
+    if (protocol == 0) url = "http://";
+    else url.append(baseDirectory, 0, protocol - 3).append("://");
+    return url.append(rest.substr(2));
   }
-  if (link.starts_with('/')) return URLUp(baseDirectory, 0) + link.substr(1);
+  if (link.starts_with('/')) {
+    Append(url, URLUp(baseDirectory, 0), rest.substr(1));
+    return url;
+  }
   if (link.starts_with("../")) {
     std::size_t at = 0;
     int levels = 0;
     for (; link.compare(at, 3, "../") == 0; at += 3) ++levels;
-    return URLUp(baseDirectory, levels) + link.substr(at);
+    Append(url, URLUp(baseDirectory, levels), rest.substr(at));
+    return url;
   }
-  return baseDirectory + link;
+  Append(url, baseDirectory, link);
+  return url;
 }
 
 // A link copied out of HTML may still carry its line breaks and the
 // entity-encoded ampersands of its query.
 std::string TidyResolved(std::string url) {
-  for (auto at = url.find("/./"); at != std::string::npos; at = url.find("/./", at)) url.erase(at + 1, 2);
-  std::erase_if(url, [](char c) { return c == '\n' || c == '\r'; });
-  return ReplaceText(url, "&amp;", "&", true);
+  // One look decides whether there is anything to tidy at all.
+  static constexpr auto kWatched = [] {
+    std::array<bool, 256> watched{};
+    for (unsigned char c : std::string_view(".\n\r&")) watched[c] = true;
+    return watched;
+  }();
+  bool dots = false, breaks = false, ampersands = false;
+  for (std::size_t i = 0; i < url.size(); ++i) {
+    const char c = url[i];
+    if (!kWatched[static_cast<unsigned char>(c)]) continue;
+    if (c == '.') dots |= i > 0 && url[i - 1] == '/' && i + 1 < url.size() && url[i + 1] == '/';
+    else if (c == '&') ampersands = true;
+    else breaks = true;
+  }
+  if (dots)
+    for (auto at = url.find("/./"); at != std::string::npos; at = url.find("/./", at)) url.erase(at + 1, 2);
+  if (breaks) std::erase_if(url, [](char c) { return c == '\n' || c == '\r'; });
+  if (ampersands) DecodeAmpersands(url);
+  return url;
 }
 
 }  // namespace
 
+URLParts SplitURLView(std::string_view url) {
+  constexpr auto npos = std::string_view::npos;
+  URLParts parts;
+  std::size_t at = 0;
+  if (const auto scheme = url.find("://"); scheme != npos) {
+    parts.Protocol = url.substr(0, scheme + 3);
+    at = scheme + 3;
+  }
+  // A loop, not find_first_of: that searches the two-byte set once per byte.
+  std::size_t hostEnd = at;
+  while (hostEnd < url.size() && url[hostEnd] != '/' && url[hostEnd] != ':') ++hostEnd;
+  // "./page.html" is a relative link, not a host named ".".
+  if (const auto host = url.substr(at, hostEnd - at); host != ".") parts.Host = host;
+  at = hostEnd;
+  if (at == url.size()) return parts;
+  if (url[at] == ':') {
+    const auto portEnd = std::min(url.find('/', at + 1), url.size());
+    parts.Port = url.substr(at + 1, portEnd - at - 1);
+    at = portEnd;
+  }
+  std::size_t end = url.size();
+  if (const auto query = url.find('?', at); query != npos) {
+    parts.Query = url.substr(query);
+    end = query;
+  }
+  const std::string_view rest = url.substr(at, end - at);
+  const auto slash = rest.rfind('/');
+  const std::size_t documentAt = slash == npos ? 0 : slash + 1;
+  std::string_view document = rest.substr(documentAt), path = rest.substr(0, documentAt);
+  if (const auto hash = document.find('#'); hash != npos) {
+    parts.Anchor = document.substr(hash);
+    document = document.substr(0, hash);
+  }
+  parts.Extension = ExtensionOf(document);
+  // Without an extension or a query, the last segment names a folder.
+  if (parts.Extension.empty() && parts.Query.empty()) {
+    path = rest.substr(0, documentAt + document.size());
+    document = {};
+  }
+  parts.Document = document;
+  if (!path.empty() && path.front() == '/') path.remove_prefix(1);
+  parts.PathSlash = !path.empty() && path.back() != '/';
+  parts.Path = path;
+  return parts;
+}
+
 void TbwURL::SetURL(const std::string& url) {
   URL = url;
-  Protocol = Host = Port = Path = Document = Extension = Query = Anchor = std::string();
-  std::string rest = ForwardSlashes(url);
-  Protocol = TakeProtocol(rest);
-  Host = TakeHost(rest);
-  if (rest.empty()) return;
-  Port = TakePort(rest);
-  Query = TakeQuery(rest);
-  const auto slash = rest.rfind('/');
-  Document = slash == std::string::npos ? rest : rest.substr(slash + 1);
-  Path = slash == std::string::npos ? std::string() : rest.substr(0, slash + 1);
-  if (const auto hash = Document.find('#'); hash != std::string::npos) {
-    Anchor = Document.substr(hash);
-    Document.resize(hash);
-  }
-  Extension = ExtensionOf(Document);
-  // Without an extension or a query, the last segment names a folder.
-  if (Extension.empty() && Query.empty()) {
-    Path += Document;
-    Document.clear();
-  }
-  if (!Path.empty() && Path.front() == '/') Path.erase(0, 1);
-  if (!Path.empty() && Path.back() != '/') Path += '/';
+  WithParts(url, [this](const URLParts& p) {
+    Protocol = p.Protocol;
+    Host = p.Host;
+    Port = p.Port;
+    Path = p.Path;
+    if (p.PathSlash) Path += '/';
+    Document = p.Document;
+    Extension = p.Extension;
+    Query = p.Query;
+    Anchor = p.Anchor;
+  });
 }
 
 // The split's first step alone: the parse pass asks this of every link.
 std::string URLProtocol(const std::string& url) {
-  auto slash = [&](std::size_t i) { return i < url.size() && (url[i] == '/' || url[i] == '\\'); };
-  for (std::size_t i = 0; i < url.size(); ++i) {
-    if (url[i] != ':' || !slash(i + 1) || !slash(i + 2)) continue;
-    return url.substr(0, i) + "://";
-  }
-  return {};
+  const std::size_t length = ProtocolLength(url);
+  if (length == 0) return {};
+  std::string protocol;
+  protocol.reserve(length);
+  return protocol.append(url, 0, length - 3).append("://");
 }
-std::string URLHost(const std::string& url) { return Split(url).Host; }
-std::string URLPath(const std::string& url) { return Split(url).Path; }
-std::string URLQuery(const std::string& url) { return Split(url).Query; }
-std::string URLAnchor(const std::string& url) { return Split(url).Anchor; }
+std::string URLHost(const std::string& url) {
+  return WithParts(url, [](const URLParts& p) { return std::string(p.Host); });
+}
+std::string URLPath(const std::string& url) {
+  return WithParts(url, [](const URLParts& p) {
+    std::string path(p.Path);
+    if (p.PathSlash) path += '/';
+    return path;
+  });
+}
+std::string URLQuery(const std::string& url) {
+  return WithParts(url, [](const URLParts& p) { return std::string(p.Query); });
+}
+std::string URLAnchor(const std::string& url) {
+  return WithParts(url, [](const URLParts& p) { return std::string(p.Anchor); });
+}
 
 std::string URLDocument(const std::string& url) {
-  const TbwURL parts = Split(url);
-  return parts.Document + parts.Query;
+  return WithParts(url, [](const URLParts& p) {
+    std::string document;
+    Append(document, p.Document, p.Query);
+    return document;
+  });
 }
 
 std::string URLExtension(const std::string& url) {
   // Whatever a script's name ends in, what it sends back is a page.
   if (Contains(url, "?")) return ".html";
-  return LowerCase(ExtensionOf(URLDocument(url)));
+  // Without a "?" there is no query, and the document's extension is the
+  // split's own.
+  return WithParts(url, [](const URLParts& p) { return LowerCase(p.Extension); });
 }
 
 std::string URLSiteName(const std::string& url) {
@@ -152,39 +234,44 @@ std::string URLSiteName(const std::string& url) {
 }
 
 bool NormalizeURL(std::string& url) {
-  url = ForwardSlashes(url);
-  if (URLProtocol(url).empty()) url.insert(0, url.size() > 1 && url[1] == ':' ? "file://" : "http://");
+  std::replace(url.begin(), url.end(), '\\', '/');
+  if (ProtocolLength(url) == 0) url.insert(0, url.size() > 1 && url[1] == ':' ? "file://" : "http://");
   // One split serves the host, scheme and document tests: every link of
   // every page comes through here.
-  TbwURL parts;
-  parts.SetURL(url);
+  const URLParts parts = SplitURLView(url);
   // A local file has no host; anything else without one cannot be fetched.
   if (parts.Host.empty() && parts.Protocol != "file://") return false;
-  if (ExtensionOf(parts.Document + parts.Query).empty() && !url.ends_with('/') && !Contains(url, "?")) url += '/';
-  url = ReplaceText(url, "&amp;", "&", true);
+  // Without a "?" the query is empty and the extension is the split's own.
+  const bool folder = !Contains(url, "?") && parts.Extension.empty() && !url.ends_with('/');
+  if (folder) url += '/';
+  DecodeAmpersands(url);
   return true;
 }
 
 std::string URLDirectory(const std::string& url) {
   const auto query = url.find('?');
   const std::size_t end = query == std::string::npos ? url.size() : query;
-  std::size_t protocolLength = URLProtocol(url).size();
+  std::size_t protocolLength = ProtocolLength(url);
   if (protocolLength == 0) protocolLength = 7;
   // The slashes of "://" never end a directory.
   for (std::size_t i = end; i > protocolLength; --i)
     if (url[i - 1] == '/') return url.substr(0, i);
-  return url + '/';
+  std::string directory;
+  Append(directory, url, "/");
+  return directory;
 }
 
 std::string URLUp(const std::string& url, int levels) {
   // A "/" at position 8 or before belongs to "http://" or "https://".
-  std::vector<std::string> prefixes;
-  for (std::size_t i = 8; i < url.size(); ++i)
-    if (url[i] == '/') prefixes.push_back(url.substr(0, i + 1));
-  if (prefixes.empty()) return url;
-  const auto count = static_cast<int>(prefixes.size());
-  if (levels > 0 && levels < count) return prefixes[count - levels - 1];
-  return prefixes.front();
+  constexpr std::size_t kFirst = 8;
+  const std::ptrdiff_t count = kFirst < url.size() ? std::count(url.begin() + kFirst, url.end(), '/') : 0;
+  if (count == 0) return url;
+  // The folder "levels" up is the prefix through the slash that many
+  // before the last; too many or none at all give the root.
+  const std::ptrdiff_t wanted = levels > 0 && levels < count ? count - levels - 1 : 0;
+  std::size_t at = url.find('/', kFirst);
+  for (std::ptrdiff_t k = 0; k < wanted; ++k) at = url.find('/', at + 1);
+  return url.substr(0, at + 1);
 }
 
 std::string ResolveURL(const std::string& link, const std::string& baseDirectory) {

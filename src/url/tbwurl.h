@@ -4,6 +4,7 @@
 // works on the plain 8-bit text: nothing is percent-decoded or case-folded
 // except where a function says so. Pure functions, main thread or not.
 #include <string>
+#include <string_view>
 
 class TbwURL {
  public:
@@ -11,6 +12,15 @@ class TbwURL {
   // Stores the text in URL and splits it; never fails.
   void SetURL(const std::string& url);
 };
+
+// The same split as views into the text, for the paths that run once per
+// link and read a field or two. The text must use "/" only; Path is the
+// stored field without the "/" that SetURL appends when PathSlash is set.
+struct URLParts {
+  std::string_view Protocol, Host, Port, Path, Document, Extension, Query, Anchor;
+  bool PathSlash = false;
+};
+URLParts SplitURLView(std::string_view url);
 
 std::string URLProtocol(const std::string& url);
 std::string URLHost(const std::string& url);

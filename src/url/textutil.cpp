@@ -21,8 +21,11 @@ std::string UpperCase(std::string_view text) {
 }
 
 bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+  if (a.size() != b.size()) return false;
+  // Bytes spelt alike, the usual case, are passed without folding.
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i] && Lower(a[i]) != Lower(b[i])) return false;
+  return true;
 }
 
 bool StartsText(std::string_view prefix, std::string_view text) {

@@ -6,6 +6,7 @@
 
 #include "support/tempdir.h"
 #include "url/tbwurl.h"
+#include "unit/url/url_reference.h"
 
 namespace {
 
@@ -87,6 +88,50 @@ TEST(LocalNameHelpersTest, PartsOfTheMapping) {
   EXPECT_EQ(FileNameWithoutExt("/t/site.v2.hxt"), "site.v2");
   EXPECT_EQ(SlashesToBackslashes("a/b"), "a\\b");
   EXPECT_EQ(BackslashesToSlashes("a\\b"), "a/b");
+}
+
+TEST(LocalNameDifferentialTest, NamePartsMatchThePlainRules) {
+  before::OddUrls gen(21);
+  std::vector<std::string> texts = {"", "?", "//", "///", "%2%200", "&amp;amp;", "%3a%3A%3", "a?b/c?d//e", "::||**",
+                                    "&AmP;", "%20%20", "x?//y", std::string(300, 'x') + ".html"};
+  for (int i = 0; i < 20000; ++i) texts.push_back(i % 2 ? gen.Noise() : gen.Any());
+  for (const auto& text : texts) {
+    EXPECT_EQ(EncodeLocalName(text), before::EncodeLocalName(text)) << text;
+    EXPECT_EQ(DefaultDocumentName(text), before::DefaultDocumentName(text)) << text;
+    EXPECT_EQ(LimitNameLength(text), before::LimitNameLength(text)) << text;
+    EXPECT_EQ(EscapeLinkPath(text), before::EscapeLinkPath(text)) << text;
+  }
+  for (int i = 0; i < 256; ++i) {
+    const std::string byte(1, static_cast<char>(i));
+    EXPECT_EQ(EscapeLinkPath(byte), before::EscapeLinkPath(byte)) << i;
+    EXPECT_EQ(EncodeLocalName(byte), before::EncodeLocalName(byte)) << i;
+  }
+}
+
+TEST(LocalNameDifferentialTest, FilesAndLinksMatchThePlainMapping) {
+  before::OddUrls gen(22);
+  const std::string root = "/out/site/";
+  std::vector<std::string> pages = {"http://h/", "http://h/a/b/page.html", "http://h/a/p.asp?x=1",
+                                    "http://cdn.h/lib/x.js", "http://H/Deep/er/", "https://www.example-shop.com/",
+                                    "http://h/dir.aspx/x.asp/", "http://h/..", "h/a/", ""};
+  for (int i = 0; i < 30; ++i) pages.push_back(gen.Url());
+  std::vector<std::string> targets;
+  for (int i = 0; i < 700; ++i) targets.push_back(i % 3 ? gen.Url() : gen.Any());
+  for (const char* home : {"", "h", "H", "www.example-shop.com", "other.org"}) {
+    for (const auto& page : pages) {
+      const std::string base = before::URLDirectory(page);
+      const LocalLinker linker(base, home);
+      for (const auto& target : targets) {
+        ASSERT_EQ(LocalFileName(root, base, target, home), before::LocalFileName(root, base, target, home))
+            << target << " from " << page << " home " << home;
+        ASSERT_EQ(linker.Link(target), before::LocalLink(target, base, home))
+            << target << " from " << page << " home " << home;
+      }
+      EXPECT_EQ(LocalLink(page, base, home), before::LocalLink(page, base, home)) << page;
+    }
+  }
+  for (const auto& target : targets)
+    for (const auto& page : pages) EXPECT_EQ(RelativeURL(target, page), before::RelativeURL(target, page)) << target;
 }
 
 TEST(LocalNameHelpersTest, UniqueNamesAndCopies) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/frontend.h"
+#include "unit/url/url_reference.h"
 
 namespace {
 
@@ -197,6 +198,90 @@ TEST(TbwURLTest, AbsoluteMeansAWebOrFtpScheme) {
       {"//h/x", false},    {"news:x", false},  {"http", false},    {"", false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsAbsoluteURL(c.link), c.expected) << c.link;
+}
+
+// Inputs every differential test takes besides the random ones: the shapes
+// that once needed a rule of their own.
+std::vector<std::string> OddInputs() {
+  const std::string long300 = std::string(300, 'n');
+  return {"", ".", "..", "/", "//", "?", "#", ":", "://", "http://", "http:///x", "HTTP://H.EXAMPLE.ORG:8080/A/B.HTML",
+          "https://h:81", "https://h:81/", "http://h:/x", "http://h:81?x", "http://h/a/b.html?x=/y?z#f",
+          "http://h/a?x=1&amp;y=2&AMP;z", "http://h/p.php?f=a.gif", "http://h/x.php?img=jpg", "http://h/a%20b%3Ac.html",
+          "http://h/c:d|e*f.gif", "http://h/x.asp/y.aspx/", "http://h/dir.aspx/x.asp", "http://h/" + long300,
+          "http://h/" + long300 + ".html?q=" + long300, "http://other.org/x.gif", "http://h/../../x.html",
+          "http://h/a/../../../etc/passwd", "http:\\\\h\\a\\b.htm", "h\\a\\b", "C:\\site\\index.html",
+          "file:///home/a.html", "FILE:///x.html", "http://h/a/b#sec", "http://h/a#b/c.html", "http://h#x",
+          "http://h?x=1", "http://h/.", "http://h/..", "http://h/a/.", "./x.html", "../x.html", "x.y:z", "a:b.c",
+          "www.a.b", "mailto:x@y", "http://h/a/./b/../c.gif", "http://h//a//b.html", "http://h/a.b:c"};
+}
+
+// Random inputs and the odd ones, the same for every run of the tests.
+std::vector<std::string> DifferentialInputs(unsigned seed, int count) {
+  before::OddUrls gen(seed);
+  std::vector<std::string> all = OddInputs();
+  for (int i = 0; i < count; ++i) all.push_back(gen.Any());
+  return all;
+}
+
+TEST(TbwURLDifferentialTest, SplitMatchesThePlainSplit) {
+  TbwURL reused;
+  for (const auto& url : DifferentialInputs(11, 20000)) {
+    const before::Url e = before::Split(url);
+    TbwURL fresh;
+    fresh.SetURL(url);
+    reused.SetURL(url);
+    for (const TbwURL* u : {&fresh, &reused}) {
+      EXPECT_EQ(u->URL, e.URL) << url;
+      EXPECT_EQ(u->Protocol, e.Protocol) << url;
+      EXPECT_EQ(u->Host, e.Host) << url;
+      EXPECT_EQ(u->Port, e.Port) << url;
+      EXPECT_EQ(u->Path, e.Path) << url;
+      EXPECT_EQ(u->Document, e.Document) << url;
+      EXPECT_EQ(u->Extension, e.Extension) << url;
+      EXPECT_EQ(u->Query, e.Query) << url;
+      EXPECT_EQ(u->Anchor, e.Anchor) << url;
+    }
+  }
+}
+
+TEST(TbwURLDifferentialTest, FieldFunctionsMatchThePlainSplit) {
+  for (const auto& url : DifferentialInputs(12, 20000)) {
+    const before::Url e = before::Split(url);
+    EXPECT_EQ(URLProtocol(url), before::URLProtocol(url)) << url;
+    EXPECT_EQ(URLHost(url), e.Host) << url;
+    EXPECT_EQ(URLPath(url), e.Path) << url;
+    EXPECT_EQ(URLQuery(url), e.Query) << url;
+    EXPECT_EQ(URLAnchor(url), e.Anchor) << url;
+    EXPECT_EQ(URLDocument(url), before::URLDocument(url)) << url;
+    EXPECT_EQ(URLExtension(url), before::URLExtension(url)) << url;
+    EXPECT_EQ(URLSiteName(url), before::URLSiteName(url)) << url;
+    EXPECT_EQ(URLDirectory(url), before::URLDirectory(url)) << url;
+    for (int levels = -1; levels <= 4; ++levels) EXPECT_EQ(URLUp(url, levels), before::URLUp(url, levels)) << url;
+  }
+}
+
+TEST(TbwURLDifferentialTest, NormalizeMatchesThePlainRules) {
+  for (const auto& url : DifferentialInputs(13, 20000)) {
+    std::string now = url, then = url;
+    const bool ok = NormalizeURL(now);
+    EXPECT_EQ(ok, before::NormalizeURL(then)) << url;
+    EXPECT_EQ(now, then) << url;
+  }
+}
+
+TEST(TbwURLDifferentialTest, ResolveMatchesThePlainRules) {
+  before::OddUrls gen(14);
+  std::vector<std::string> bases = {"http://h/", "https://www.example-shop.com/catalogue/", "http://h:81/a/b/c/",
+                                    "HTTP://H/A/", "h/a/", "", "http://h", "ftp://h/x/"};
+  for (int i = 0; i < 40; ++i) bases.push_back(before::URLDirectory(gen.Url()));
+  std::vector<std::string> links = OddInputs();
+  for (int i = 0; i < 1500; ++i) links.push_back(gen.Link());
+  for (int i = 0; i < 300; ++i) links.push_back(gen.Noise());
+  for (const auto& base : bases)
+    for (const auto& link : links) {
+      ASSERT_EQ(ResolveURL(link, base), before::ResolveURL(link, base)) << link << " in " << base;
+      ASSERT_EQ(ResolveLink(link, base), before::ResolveLink(link, base)) << link << " in " << base;
+    }
 }
 
 struct RecordingFrontend : Frontend {
