@@ -1,7 +1,9 @@
 #include "archive/taskarchive.h"
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
+#include <vector>
 #include <filesystem>
 
 #include "app/frontend.h"
@@ -40,28 +42,43 @@ ZipTreeNode* TaskNode(THXTask& task) {
   return g_runNode;
 }
 
-// One file of the queue into the task's archive. The item leaves the queue
-// whatever happens; a file that did not get in is fetched again next time.
-void AddQueuedFile(THXTask& task, TZipManager& zip) {
-  auto [file, item] = std::move(task.ZipQueue.front());
-  task.ZipQueue.pop_front();
-  const std::string path = item->GetLocalFile();
-  if (path.empty()) return;
+// Files of the queue into the task's archive: the first one, or at most
+// `count` in one add. Each leaves the queue whatever happens; a file that did
+// not get in is fetched again next time.
+void AddQueuedFiles(THXTask& task, TZipManager& zip, std::size_t count) {
+  std::vector<std::unique_ptr<THXQItem>> items;
+  std::vector<std::pair<std::string, std::string>> files;
+  while (!task.ZipQueue.empty() && items.size() < count) {
+    auto [file, item] = std::move(task.ZipQueue.front());
+    task.ZipQueue.pop_front();
+    const std::string path = item->GetLocalFile();
+    if (path.empty()) continue;
+    files.emplace_back(path, item->Title.substr(0, 255));
+    items.push_back(std::move(item));
+  }
+  if (files.empty()) return;
   zip.ZipOperation = zoAdding;
-  zip.PendingComment = {path, item->Title.substr(0, 255)};
+  zip.PendingComment = {files.front().first, files.front().second};
   zip.SelectionLocked = true;
   zip.ManualAdd = false;
-  const bool added = zip.AddTaskFile(path, TaskNode(task));
+  const std::vector<bool> added = zip.AddTaskFiles(files, TaskNode(task));
   zip.PendingComment = {};
   zip.SelectionLocked = false;
   zip.ManualAdd = true;
-  if (!added) {
-    item->SetState(isNone);
-    item->Result = "Not Zipped";
-    item->Store();
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (added[i]) continue;
+    items[i]->SetState(isNone);
+    items[i]->Result = "Not Zipped";
+    items[i]->Store();
     task.Modified = true;
   }
 }
+
+// At pace 0 a tick adds everything that waits, as a dispatch step then fills
+// every idle slot; the cap keeps the main thread answering between adds.
+constexpr std::size_t kBatchAtPaceZero = 256;
+// How many waiting files wake the timer at pace 0.
+constexpr std::size_t kWakeBatch = 64;
 
 }  // namespace
 
@@ -124,20 +141,23 @@ void ZipTimerTick() {
   if (zip.ZipOperation != zoIdle || zip.ListingMode != lmNone) return;
   if (HXApp->ZipLast && task->Status != tsDownloadComplete) return;
   if (task->ZipQueue.empty()) return;
-  AddQueuedFile(*task, zip);
-  // At pace 0 the queue is drained as fast as the adds go, and the last add
-  // leads straight to "Zipped!".
-  if (ThreadZip && Pace() == 0) ThreadZip->Wake();
+  AddQueuedFiles(*task, zip, Pace() == 0 ? kBatchAtPaceZero : 1);
+  // At pace 0 what is left goes on at once when there is enough of it, or
+  // when the download is complete (the last add leads straight to
+  // "Zipped!"); a few stragglers wait for the next poll.
+  if (ThreadZip && Pace() == 0 && ZipWorkHook) ZipWorkHook();
 }
 
 void DrainZipQueue(THXTask& task) {
   if (task.IntranetMode || task.ZipQueue.empty()) return;
   TZipManager& zip = ZipManager();
   const std::size_t total = task.ZipQueue.size();
-  for (std::size_t done = 0; !task.ZipQueue.empty(); ++done) {
-    UI().ShowStatus("Zipping " + std::to_string(done + 1) + " of " + std::to_string(total),
+  // In steps, so that the progress moves.
+  const std::size_t step = std::max<std::size_t>(1, std::min<std::size_t>(kBatchAtPaceZero, total / 20));
+  for (std::size_t done = 0; !task.ZipQueue.empty(); done += step) {
+    UI().ShowStatus("Zipping " + std::to_string(std::min(done + step, total)) + " of " + std::to_string(total),
                     static_cast<int>(done * 100 / total));
-    AddQueuedFile(task, zip);
+    AddQueuedFiles(task, zip, step);
   }
   UI().ShowStatus("");
 }
@@ -162,7 +182,14 @@ void RenameTaskArchive(THXTask& task) {
 // ---------------------------------------------------------------------------
 
 TZipTimer::TZipTimer() : thread_([this](std::stop_token stop) { Run(stop); }) {
-  ZipWorkHook = [this] { Wake(); };
+  // Every add rewrites the archive's central directory, so at pace 0 files
+  // are gathered into adds of many: the timer is woken when enough wait or
+  // the download is complete, and its 100 ms poll takes the rest.
+  ZipWorkHook = [this] {
+    if (Pace() != 0) return;
+    const THXTask* task = RunTask();
+    if (task && (task->Status == tsDownloadComplete || task->ZipQueue.size() >= kWakeBatch)) Wake();
+  };
 }
 
 TZipTimer::~TZipTimer() {
@@ -192,7 +219,11 @@ void TZipTimer::Run(std::stop_token stop) {
     const int pace = Pace();
     std::unique_lock lock(mutex_);
     if (pace > 0) {
-      cv_.wait_for(lock, stop, std::chrono::milliseconds(pace), [] { return false; });
+      // In steps, so that a pace set to 0 meanwhile (a run's own pace) is
+      // taken up at once rather than after a whole old pace.
+      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(pace);
+      while (!stop.stop_requested() && !woken_ && Pace() > 0 && std::chrono::steady_clock::now() < until)
+        cv_.wait_for(lock, stop, std::chrono::milliseconds(100), [this] { return woken_; });
     } else {
       // The poll is a fallback only: every queued file and the end of a
       // download wake the timer.

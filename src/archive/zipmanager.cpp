@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <set>
 
 #include "app/frontend.h"
 #include "app/language.h"
@@ -87,11 +89,18 @@ TZipManager::TZipManager() {
     UI().ShowStatus("Extracting \"" + s.Name + "\".");
   };
   Zip.OnDeleting = [](const std::string& entry) { UI().ShowStatus("Deleting: " + entry); };
-  Zip.OnStatus = [](const ZipFileStats& s) {
+  Zip.OnStatus = [this](const ZipFileStats& s) {
+    if (s.Done && batch_) batch_->Written.insert(LowerCase(s.Name));
     if (s.Done) UI().ShowStatus("Ready");
     else UI().ShowStatus("Ready", s.Percent);
   };
-  Zip.OnFileComment = [this](const std::string&) { return PendingComment.Comment.substr(0, 255); };
+  Zip.OnFileComment = [this](const std::string& file) {
+    if (batch_) {
+      const auto it = batch_->Comments.find(file);
+      return it == batch_->Comments.end() ? std::string() : it->second.substr(0, 255);
+    }
+    return PendingComment.Comment.substr(0, 255);
+  };
   Zip.OnReplace = [](const std::string& existing, const std::string& incoming) {
     const MsgAnswer a = UI().AskUser("Replace File : " + existing + "\r" + "With File: " + incoming,
                                      MsgButtons::YesNoCancelAll, MsgAnswer::No);
@@ -266,25 +275,46 @@ std::string TZipManager::EntryNameBelow(const std::string& folder, const std::st
 }
 
 bool TZipManager::AddTaskFile(const std::string& path, ZipTreeNode* archiveNode) {
+  return AddTaskFiles({{path, PendingComment.Comment}}, archiveNode).front();
+}
+
+std::vector<bool> TZipManager::AddTaskFiles(const std::vector<std::pair<std::string, std::string>>& files,
+                                            ZipTreeNode* archiveNode) {
+  std::vector<bool> added(files.size(), false);
   ZipTreeNode* root = ArchiveRoot(archiveNode);
-  if (!root || !root->Data) return false;
+  if (!root || !root->Data || files.empty()) return added;
   TZipObj& archive = *root->Data;
   const std::string temp = HXApp ? HXApp->TempFolder() : std::string();
   Zip.BaseFolder = temp;
   Zip.UsePaths = true;
   Zip.Recurse = false;
-  const std::string entry = EntryNameBelow(temp, path);
+  Batch batch;
+  std::vector<std::string> entries;
+  Zip.FilesToProcess.clear();
+  for (const auto& [path, comment] : files) {
+    const std::string entry = EntryNameBelow(temp, path);
+    const std::string given = entry.empty() || entry.front() == '/' ? path : entry;
+    entries.push_back(entry);
+    Zip.FilesToProcess.push_back(given);
+    batch.Comments[given] = comment;
+    batch.Comments[path] = comment;
+  }
   ZipOperation = zoAdding;
   // The run's files go into the run's archive even while the user looks at
   // another one; the user's choice is current again afterwards.
   const std::string userCurrent = Zip.ZipFileName;
   MakeCurrent(archive);
-  Zip.FilesToProcess = {entry.empty() || entry.front() == '/' ? path : entry};
+  batch_ = &batch;
   const int code = Zip.Add(ZipAddMode::AddReplace);
+  batch_ = nullptr;
   // A file that could not be read is only "skipped" for the component, but
   // for the run it is a file that did not get in.
-  const bool added = CheckZipResult(code, "adding") != 2 && code != zrSkipped && code != zrNothingToDo;
-  if (added && !archive.Entries.Contains(entry)) AddEntryNode(archive, entry, PendingComment.Comment);
+  if (CheckZipResult(code, "adding") != 2) {
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      added[i] = batch.Written.count(LowerCase(entries[i])) > 0;
+      if (added[i] && !archive.Entries.Contains(entries[i])) AddEntryNode(archive, entries[i], files[i].second);
+    }
+  }
   Zip.ZipFileName = selected_ && selected_->Data ? selected_->Data->FileName : userCurrent;
   return added;
 }

@@ -4,6 +4,8 @@
 // the classification of the compression component's results. The zip window
 // only draws this tree and forwards the user's commands. Main thread only.
 #include <functional>
+#include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -100,6 +102,10 @@ class TZipManager {
   // task's own, whatever the user selected meanwhile). True when the file is
   // in the archive.
   bool AddTaskFile(const std::string& path, ZipTreeNode* archiveNode);
+  // The same for several files (path, comment) in one add, as a run at pace
+  // 0 does with everything that waits; for each, whether it got in.
+  std::vector<bool> AddTaskFiles(const std::vector<std::pair<std::string, std::string>>& files,
+                                 ZipTreeNode* archiveNode);
   bool RenameArchive(ZipTreeNode* node, const std::string& newName);
   void CloseArchive();
   // Closes the archive of one node (used when a task ends and by CloseArchive).
@@ -128,6 +134,13 @@ class TZipManager {
   std::function<const TZipObj*()> RunningArchive;
 
  private:
+  // A run's add of several files: each file's comment, and the entries
+  // the component finished writing.
+  struct Batch {
+    std::map<std::string, std::string> Comments;
+    std::set<std::string> Written;  // lower case
+  };
+  Batch* batch_ = nullptr;
   std::vector<std::unique_ptr<TZipObj>> archives_;
   std::vector<std::unique_ptr<ZipTreeNode>> roots_;
   ZipTreeNode* selected_ = nullptr;

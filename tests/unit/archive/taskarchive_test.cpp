@@ -228,3 +228,21 @@ TEST_F(TaskArchiveTest, AnUpdatedFileReplacesItsEntryAndKeepsOneNode) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TaskArchiveTest, AtPaceZeroATickAddsEverythingThatWaits) {
+  HXApp->EnginePace = 0;
+  Finish("a.html", "A", "a");
+  Finish("gone.gif", "", "", false);
+  Finish("b/c.html", "C", "c");
+  const int media = Task().ResourcesSaved;
+  ZipTimerTick();
+  EXPECT_TRUE(Task().ZipQueue.empty());
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"a.html|A", "b/c.html|C"}));
+  EXPECT_EQ(Task().ResourcesSaved, media - 1) << "the one that did not get in is fetched again";
+  EXPECT_EQ(RunZipNode()->Data->Entries.Count(), 2u);
+  EXPECT_EQ(RunZipNode()->Data->Entries.Find("b/c.html")->Text, "c.html   (C)");
+}
+
+}  // namespace
