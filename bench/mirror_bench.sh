@@ -135,8 +135,11 @@ run_harvix() {
     FAILED=1
   fi
   read -r secs user sys rss <"$run/time.txt"
+  # The unpacked copy carries the archive's times: the archive's own counts.
+  local written=$copy
+  [[ $mode == zip ]] && written=$run/data/Downloads
   record "$tool" "$r" "$secs" "$user" "$sys" "$rss" "$rc" $(($(access_lines) - before)) \
-    "$( [[ -d $copy ]] && last_write "$copy" "$start" || echo 0)"
+    "$( [[ -d $written ]] && last_write "$written" "$start" || echo 0)"
   echo "   $(tail -1 "$run/stderr.txt")" >&2
   check_copy "$tool" "$r" "$copy"
   if ((r == 1)); then

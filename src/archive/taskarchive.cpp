@@ -61,7 +61,9 @@ void AddQueuedFiles(THXTask& task, TZipManager& zip, std::size_t count) {
   zip.PendingComment = {files.front().first, files.front().second};
   zip.SelectionLocked = true;
   zip.ManualAdd = false;
+  zip.Zip.Packer = RunPacker();
   const std::vector<bool> added = zip.AddTaskFiles(files, TaskNode(task));
+  zip.Zip.Packer = nullptr;
   zip.PendingComment = {};
   zip.SelectionLocked = false;
   zip.ManualAdd = true;
@@ -162,9 +164,12 @@ void DrainZipQueue(THXTask& task) {
   UI().ShowStatus("");
 }
 
+hxzip::FilePacker* RunPacker() { return ThreadZip ? ThreadZip->Packer() : nullptr; }
+
 void EndZipRun() {
   g_runNode = nullptr;
   g_runTask.clear();
+  if (hxzip::FilePacker* packer = RunPacker()) packer->Clear();
 }
 
 void RenameTaskArchive(THXTask& task) {
@@ -182,6 +187,9 @@ void RenameTaskArchive(THXTask& task) {
 // ---------------------------------------------------------------------------
 
 TZipTimer::TZipTimer() : thread_([this](std::stop_token stop) { Run(stop); }) {
+  ZipFileHook = [this](const std::string& file) {
+    if (RunTask()) packer_.Prepare(file, ZipManager().Zip.PackLevelFor(file));
+  };
   // Every add rewrites the archive's central directory, so at pace 0 files
   // are gathered into adds of many: the timer is woken when enough wait or
   // the download is complete, and its 100 ms poll takes the rest.
@@ -194,6 +202,8 @@ TZipTimer::TZipTimer() : thread_([this](std::stop_token stop) { Run(stop); }) {
 
 TZipTimer::~TZipTimer() {
   ZipWorkHook = nullptr;
+  ZipFileHook = nullptr;
+  if (TZipManager* zip = ExistingZipManager()) zip->Zip.Packer = nullptr;
   thread_.request_stop();
   cv_.notify_all();
 }

@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "archive/zippack.h"
+
 class THXTask;
 struct ZipTreeNode;
 
@@ -46,6 +48,7 @@ class TZipTimer {
   ~TZipTimer();
   // Something to do: at pace 0 a tick is posted at once.
   void Wake();
+  hxzip::FilePacker* Packer() { return &packer_; }
 
  private:
   void Run(std::stop_token stop);
@@ -53,8 +56,13 @@ class TZipTimer {
   mutable std::mutex mutex_;
   std::condition_variable_any cv_;
   bool woken_ = false;
+  // Deflates the run's files while they wait in the queue.
+  hxzip::FilePacker packer_;
   std::jthread thread_;
 };
+
+// The packer of the zip timer, null without one.
+hxzip::FilePacker* RunPacker();
 
 // The zip timer of the front end that runs tasks; null in others.
 extern TZipTimer* ThreadZip;

@@ -154,8 +154,7 @@ AppendStatus InPlaceAppender::Stream(EntryRecord& entry, std::uint64_t dataStart
   return AppendStatus::Written;
 }
 
-AppendStatus InPlaceAppender::Write(const AppendItem& item, int source, std::uint64_t expectedSize,
-                                    const AppendProgress& progress, EntryRecord& written, int& error) {
+EntryRecord InPlaceAppender::NewRecord(const AppendItem& item) const {
   EntryRecord e;
   e.name = item.name;
   e.comment = item.comment.substr(0, kMaxEntryComment);
@@ -164,6 +163,28 @@ AppendStatus InPlaceAppender::Write(const AppendItem& item, int source, std::uin
   e.stamp = ToDos(item.modified);
   e.externalAttributes = item.mode << 16;
   e.localOffset = writeAt_;
+  return e;
+}
+
+AppendStatus InPlaceAppender::Finish(EntryRecord& e, std::uint64_t dataStart, EntryRecord& written, int& error) {
+  // Only now does the header carry sizes: until this write a repair sees an
+  // entry still being written.
+  e.flags = static_cast<std::uint16_t>(e.flags & ~kFlagDescriptor);
+  if (!WriteAt(fd_, LocalHeader(e), writeAt_)) {
+    error = errno;
+    return AppendStatus::WriteFailed;
+  }
+  writeAt_ = dataStart + e.packed;
+  replaced_.insert(e.name);
+  std::erase_if(added_, [&](const EntryRecord& old) { return old.name == e.name; });
+  added_.push_back(e);
+  written = std::move(e);
+  return AppendStatus::Written;
+}
+
+AppendStatus InPlaceAppender::Write(const AppendItem& item, int source, std::uint64_t expectedSize,
+                                    const AppendProgress& progress, EntryRecord& written, int& error) {
+  EntryRecord e = NewRecord(item);
   std::string header;
   std::uint64_t dataStart = 0;
   touched_ = true;
@@ -185,19 +206,26 @@ AppendStatus InPlaceAppender::Write(const AppendItem& item, int source, std::uin
     }
     break;
   }
-  // Only now does the header carry sizes: until this write a repair sees an
-  // entry still being written.
-  e.flags = static_cast<std::uint16_t>(e.flags & ~kFlagDescriptor);
-  if (!WriteAt(fd_, LocalHeader(e), writeAt_)) {
+  return Finish(e, dataStart, written, error);
+}
+
+AppendStatus InPlaceAppender::WritePacked(const AppendItem& item, std::uint16_t method, std::uint32_t crc,
+                                          std::uint64_t size, std::string_view data, EntryRecord& written,
+                                          int& error) {
+  EntryRecord e = NewRecord(item);
+  e.method = method;
+  touched_ = true;
+  const std::string header = LocalHeader(e);
+  const std::uint64_t dataStart = writeAt_ + header.size();
+  if (size >= kMax32 || dataStart + data.size() >= kMax32) return AppendStatus::TooLarge;
+  if (!WriteAt(fd_, header, writeAt_) || !WriteAt(fd_, data, dataStart)) {
     error = errno;
     return AppendStatus::WriteFailed;
   }
-  writeAt_ = dataStart + e.packed;
-  replaced_.insert(e.name);
-  std::erase_if(added_, [&](const EntryRecord& old) { return old.name == e.name; });
-  added_.push_back(e);
-  written = std::move(e);
-  return AppendStatus::Written;
+  e.crc = crc;
+  e.size = size;
+  e.packed = data.size();
+  return Finish(e, dataStart, written, error);
 }
 
 int InPlaceAppender::Commit() {

@@ -73,6 +73,9 @@ class InPlaceAppender {
   // entry leaves no trace once the next entry or Commit/Rollback runs.
   AppendStatus Write(const AppendItem& item, int source, std::uint64_t expectedSize, const AppendProgress& progress,
                      EntryRecord& written, int& error);
+  // The same with data packed beforehand (method, CRC and sizes known).
+  AppendStatus WritePacked(const AppendItem& item, std::uint16_t method, std::uint32_t crc, std::uint64_t size,
+                           std::string_view data, EntryRecord& written, int& error);
   // Writes the central directory and end record and cuts the file behind
   // them. 0 or an errno.
   int Commit();
@@ -86,6 +89,9 @@ class InPlaceAppender {
 
  private:
   struct Deflater;
+  EntryRecord NewRecord(const AppendItem& item) const;
+  // The entry's header made final and the entry counted.
+  AppendStatus Finish(EntryRecord& e, std::uint64_t dataStart, EntryRecord& written, int& error);
   // One pass over the file: stored or deflated. Returns Written, or why not.
   AppendStatus Stream(EntryRecord& entry, std::uint64_t dataStart, int source, std::uint64_t expectedSize, int level,
                       const AppendProgress& progress, int& error);

@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <unordered_map>
 
@@ -20,6 +21,7 @@
 #include "archive/zipformat.h"
 #include "archive/zipio.h"
 #include "archive/zipnames.h"
+#include "archive/zippack.h"
 #include "archive/ziprepair.h"
 
 using hxzip::ArchiveLayout;
@@ -381,7 +383,12 @@ struct TZipComponent::Steps {
       hxzip::EntryRecord written;
       int error = 0;
       const auto progress = [&](std::uint64_t done, std::uint64_t total) { return Progress(stats, done, total); };
-      switch (appender.Write(item, source.Get(), stats.Size, progress, written, error)) {
+      const std::optional<hxzip::PackedData> ready =
+          c.Packer ? c.Packer->Take(st, item.store ? 0 : item.level) : std::nullopt;
+      const hxzip::AppendStatus status =
+          ready ? appender.WritePacked(item, ready->method, ready->crc, ready->size, ready->data, written, error)
+                : appender.Write(item, source.Get(), stats.Size, progress, written, error);
+      switch (status) {
         case hxzip::AppendStatus::Written:
           stats.Size = written.size;
           stats.Packed = written.packed;
@@ -650,6 +657,10 @@ int TZipComponent::Add(ZipAddMode mode) {
     if (::stat(ZipFileName.c_str(), &now) == 0 && now.st_size == 0) ::unlink(ZipFileName.c_str());
   }
   return Worse(result, rc);
+}
+
+int TZipComponent::PackLevelFor(const std::string& name) const {
+  return Compression <= 0 || HasStoredExtension(name, StoredExtensions) ? 0 : std::min(Compression, 9);
 }
 
 int TZipComponent::List() {

@@ -85,6 +85,10 @@ struct ZipFileStats {
   std::string Comment;         // at most 255 characters
 };
 
+namespace hxzip {
+class FilePacker;
+}
+
 class TZipComponent {
  public:
   // Properties.
@@ -105,6 +109,9 @@ class TZipComponent {
   // folder, and an entry above this size whose data is packed more than
   // 100 to 1 (a bomb).
   std::uint64_t BombLimit = std::uint64_t{1} << 30;
+  // Adding: files this packer deflated ahead are written from its data
+  // (when still unchanged) instead of being packed again.
+  hxzip::FilePacker* Packer = nullptr;
 
   // Events. Unset events are not called; an unset OnFileComment gives no
   // comment and an unset OnReplace answers No.
@@ -132,6 +139,8 @@ class TZipComponent {
   int Fix();
   // Number of entries, -1 when the archive cannot be read.
   long long EntryCount();
+  // The deflate level an added file of this name gets; 0 when it is stored.
+  int PackLevelFor(const std::string& name) const;
   // Asks the running operation to stop at its next progress callback.
   void Abort() { abort_ = true; }
 

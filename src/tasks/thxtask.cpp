@@ -145,6 +145,7 @@ bool THXTask::SaveToFile() {
 }
 
 void THXTask::QueueForZip(std::string file, std::unique_ptr<THXQItem> item) {
+  if (ZipFileHook) ZipFileHook(file);
   ZipQueue.emplace_back(std::move(file), std::move(item));
   if (ZipWorkHook) ZipWorkHook();
 }

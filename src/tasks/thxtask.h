@@ -40,6 +40,8 @@ std::string TaskStatusName(std::int32_t status);
 // Called on the main thread when the archive side has work: a file joined a
 // zip queue or a download completed. Installed by the zip timer.
 inline std::function<void()> ZipWorkHook;
+// Called on the main thread with the path of each file that joins a zip queue.
+inline std::function<void(const std::string&)> ZipFileHook;
 
 class THXTask {
  public:
