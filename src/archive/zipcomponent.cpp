@@ -233,7 +233,9 @@ int OpenEntries(const std::string& path, OpenedArchive& archive, ZipHandle& z, z
   if (const int rc = CheckReadable(archive.layout.state)) return rc;
   int rc = zrSuccess;
   z = OpenForReading(archive.fd.Get(), rc);
-  if (!z) return rc;
+  // The file is open: what libzip takes for a missing file is a directory
+  // pointing where nothing is.
+  if (!z) return rc == zrNotFound ? zrCorrupted : rc;
   count = zip_get_num_entries(z.get(), 0);
   return zrSuccess;
 }
@@ -864,6 +866,12 @@ int TZipComponent::Test() {
 }
 
 int TZipComponent::Fix() {
+  // A directory that reads is not enough: entries whose data or headers do
+  // not check are what the user asked to be rid of, so such an archive is
+  // rebuilt from its good entries too.
+  FilesToProcess.clear();
+  const int test = Test();
+  const bool entriesBad = test == zrTestFailed || test == zrCorrupted;
   Steps steps{*this};
   steps.TakeFiles();
   OpenedArchive archive;
@@ -871,7 +879,7 @@ int TZipComponent::Fix() {
   switch (archive.layout.state) {
     case ArchiveState::Intact:
     case ArchiveState::Zip64:
-      return zrSuccess;
+      return entriesBad ? RepairLocked(archive.fd.Get(), ZipFileName, OnSkipping) : zrSuccess;
     case ArchiveState::Damaged:
       return RepairLocked(archive.fd.Get(), ZipFileName, OnSkipping);
     case ArchiveState::Empty:

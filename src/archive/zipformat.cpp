@@ -118,6 +118,16 @@ std::string HarvixExtraPayload(std::uint32_t externalAttributes, std::string_vie
   return payload;
 }
 
+bool WellFormedExtra(std::string_view extra) {
+  std::size_t pos = 0;
+  while (pos + 4 <= extra.size()) {
+    const std::uint16_t length = Get16(extra.data() + pos + 2);
+    if (pos + 4 + length > extra.size()) return false;
+    pos += 4 + length;
+  }
+  return extra.substr(pos).find_first_not_of('\0') == std::string_view::npos;
+}
+
 bool FindExtraField(std::string_view extra, std::uint16_t id, std::string_view& payload) {
   std::size_t pos = 0;
   while (pos + 4 <= extra.size()) {

@@ -91,6 +91,9 @@ struct EntryRecord {
 std::string HarvixExtraPayload(std::uint32_t externalAttributes, std::string_view comment);
 // Finds the Hx field among extra fields; false when absent or malformed.
 bool ReadHarvixExtra(std::string_view extra, std::uint32_t& externalAttributes, std::string& comment);
+// True when the extra fields exactly fill their space (trailing zero bytes
+// of padding allowed), as readers require.
+bool WellFormedExtra(std::string_view extra);
 // Finds one extra field's payload by ID.
 bool FindExtraField(std::string_view extra, std::uint16_t id, std::string_view& payload);
 

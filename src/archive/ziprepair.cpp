@@ -128,6 +128,10 @@ int ReadEntry(int fd, std::uint64_t fileSize, std::uint64_t pos, Found& found, s
   if (!ReadExactAt(fd, nameAndExtra.data(), nameAndExtra.size(), pos + kLocalHeaderSize)) return -1;
   e.name = nameAndExtra.substr(0, nameLength);
   const std::string_view extra = std::string_view(nameAndExtra).substr(nameLength);
+  // Readers refuse an entry whose extra fields do not tile their space, and
+  // an entry without a name cannot be listed or extracted: a repair keeps
+  // neither.
+  const bool extraOk = WellFormedExtra(extra) && !e.name.empty() && e.name.find('\0') == std::string::npos;
   if (!ReadHarvixExtra(extra, e.externalAttributes, e.comment)) e.externalAttributes = DefaultAttributes(e.name);
   bool zip64 = false;
   if (e.packed == kMax32 || e.size == kMax32) {
@@ -174,6 +178,10 @@ int ReadEntry(int fd, std::uint64_t fileSize, std::uint64_t pos, Found& found, s
       return 2;
     }
     found.end = next = at + skip + fields;
+    if (!extraOk) {
+      reason = "damaged name or extra field";
+      return 0;
+    }
     return 1;
   }
 
@@ -198,6 +206,10 @@ int ReadEntry(int fd, std::uint64_t fileSize, std::uint64_t pos, Found& found, s
   }
   if (!check.complete || check.produced != e.size || check.crc != e.crc) {
     reason = "CRC or size error";
+    return 0;
+  }
+  if (!extraOk) {
+    reason = "damaged name or extra field";
     return 0;
   }
   return 1;
