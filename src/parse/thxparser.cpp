@@ -16,10 +16,26 @@ constexpr std::string_view kValueLead = "\n\r \"'=\\";
 constexpr std::string_view kUnquotedStops = " \"'>";
 constexpr std::string_view kScriptOpen = "<script";
 
+// A table per character set: these tests run for every character of every
+// tag name and attribute lead, where a search of the set costs a call each.
+struct CharSet {
+  bool In[256] = {};
+  constexpr explicit CharSet(std::string_view set) {
+    for (const char c : set) In[static_cast<unsigned char>(c)] = true;
+  }
+  constexpr bool Has(char c) const { return In[static_cast<unsigned char>(c)]; }
+};
+
+constexpr CharSet kNameStopSet(kNameStops);
+constexpr CharSet kNameLeadSet(kNameLead);
+constexpr CharSet kAfterAttrNameSet(kAfterAttrName);
+constexpr CharSet kValueLeadSet(kValueLead);
+constexpr CharSet kUnquotedStopSet(kUnquotedStops);
+
 // Outside the text (position 0 or beyond the end) there is no character, so
 // no set ever holds one there and no loop runs off the end.
-bool IsOneOf(std::string_view text, std::size_t p, std::string_view set) {
-  return p >= 1 && p <= text.size() && set.find(text[p - 1]) != std::string_view::npos;
+bool IsOneOf(std::string_view text, std::size_t p, const CharSet& set) {
+  return p >= 1 && p <= text.size() && set.Has(text[p - 1]);
 }
 
 // Exact search from position start. A search from 0 finds nothing: a tag or
@@ -55,14 +71,14 @@ std::size_t FindLastTextEndingBy(const std::string& text, std::string_view patte
 // Only as many characters as the name sought (plus one) are taken: a longer
 // run cannot match, and a quoted stretch may reach far into the page.
 bool NameMatchesAt(const std::string& text, std::size_t p, const std::string& wanted) {
-  while (IsOneOf(text, p, kNameStops)) ++p;
+  while (IsOneOf(text, p, kNameStopSet)) ++p;
   std::string name;
   bool quoted = false;
   for (; p <= text.size() && name.size() <= wanted.size(); ++p) {
     const char c = text[p - 1];
     if (c == '"')
       quoted = !quoted;
-    else if (!quoted && kNameStops.find(c) != std::string_view::npos)
+    else if (!quoted && kNameStopSet.Has(c))
       break;
     name += c;
   }
@@ -74,7 +90,7 @@ void FindTag(THXParser& s) {
     s.TagStart = FindAt(s.Text, "<", s.Pos);
     s.Pos = s.TagStart + 1;
     if (s.TagStart == 0) return;
-    while (IsOneOf(s.Text, s.Pos, kNameLead)) ++s.Pos;
+    while (IsOneOf(s.Text, s.Pos, kNameLeadSet)) ++s.Pos;
     if (NameMatchesAt(s.Text, s.Pos, s.TagName)) return;
   }
 }
@@ -88,7 +104,7 @@ bool FindAttribute(THXParser& s) {
     s.AttrPos = FindTextAt(s.Text, s.AttrName, s.ValueStart);
     if (s.AttrPos == 0) return false;
     s.ValueStart = s.AttrPos + s.AttrName.size();
-    if (IsOneOf(s.Text, s.ValueStart, kAfterAttrName)) return true;
+    if (IsOneOf(s.Text, s.ValueStart, kAfterAttrNameSet)) return true;
   }
 }
 
@@ -96,7 +112,7 @@ bool FindAttribute(THXParser& s) {
 // so the character before the value tells which quote it had.
 bool SkipToValue(THXParser& s) {
   bool equals = false;
-  while (s.ValueStart <= s.TagLimit && IsOneOf(s.Text, s.ValueStart, kValueLead)) {
+  while (s.ValueStart <= s.TagLimit && IsOneOf(s.Text, s.ValueStart, kValueLeadSet)) {
     const char c = s.Text[s.ValueStart - 1];
     equals = equals || c == '=';
     ++s.ValueStart;
@@ -111,7 +127,7 @@ std::optional<std::string> CollectValue(THXParser& s) {
   s.ValueEnd = s.ValueStart;
   for (; s.ValueEnd <= s.TagLimit; ++s.ValueEnd) {
     const char c = s.Text[s.ValueEnd - 1];
-    if (c == '>' || (quoted ? c == quote : kUnquotedStops.find(c) != std::string_view::npos)) break;
+    if (c == '>' || (quoted ? c == quote : kUnquotedStopSet.Has(c))) break;
   }
   if (s.ValueEnd > s.TagLimit) return std::nullopt;
   return s.Text.substr(s.ValueStart - 1, s.ValueEnd - s.ValueStart);
@@ -243,11 +259,18 @@ std::string TagLinkText(std::string_view text, std::size_t tagStart) {
 }
 
 int TagNameIndex(std::string_view text, std::size_t lt, std::span<const std::string_view> names) {
-  std::size_t longest = 0;
-  for (const std::string_view name : names) longest = std::max(longest, name.size());
   std::size_t p = lt + 1;
-  while (IsOneOf(text, p, kNameLead)) ++p;
-  while (IsOneOf(text, p, kNameStops)) ++p;
+  while (IsOneOf(text, p, kNameLeadSet)) ++p;
+  while (IsOneOf(text, p, kNameStopSet)) ++p;
+  if (p > text.size()) return -1;
+  // Most tags ("</p>", "<div") are told apart by their first letter, before
+  // the name is read at all.
+  char first = text[p - 1];
+  if (first >= 'a' && first <= 'z') first = static_cast<char>(first - 32);
+  std::size_t longest = 0;
+  for (const std::string_view name : names)
+    if (!name.empty() && name[0] == first) longest = std::max(longest, name.size());
+  if (longest == 0) return -1;
   // As NameMatchesAt: one character more than the longest name tells a
   // longer name apart, and a quote, kept in the name, matches no name.
   char name[kMaxTagName + 1];
@@ -257,7 +280,7 @@ int TagNameIndex(std::string_view text, std::size_t lt, std::span<const std::str
     const char c = text[p - 1];
     if (c == '"')
       quoted = !quoted;
-    else if (!quoted && kNameStops.find(c) != std::string_view::npos)
+    else if (!quoted && kNameStopSet.Has(c))
       break;
     name[size++] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
   }
@@ -278,10 +301,10 @@ TagValue TagValueAt(std::string_view text, std::size_t tagStart, std::size_t tag
     const std::size_t attrPos = ContainsTextAt(searched, attr, valueStart);
     if (attrPos == 0) return {};
     valueStart = attrPos + attr.size();
-    if (IsOneOf(text, valueStart, kAfterAttrName)) break;
+    if (IsOneOf(text, valueStart, kAfterAttrNameSet)) break;
   }
   bool equals = false;
-  while (valueStart <= tagClose && IsOneOf(text, valueStart, kValueLead)) {
+  while (valueStart <= tagClose && IsOneOf(text, valueStart, kValueLeadSet)) {
     const char c = text[valueStart - 1];
     equals = equals || c == '=';
     ++valueStart;
@@ -293,14 +316,14 @@ TagValue TagValueAt(std::string_view text, std::size_t tagStart, std::size_t tag
   std::size_t valueEnd = valueStart;
   for (; valueEnd <= tagClose; ++valueEnd) {
     const char c = text[valueEnd - 1];
-    if (c == '>' || (quoted ? c == quote : kUnquotedStops.find(c) != std::string_view::npos)) break;
+    if (c == '>' || (quoted ? c == quote : kUnquotedStopSet.Has(c))) break;
   }
   if (valueEnd > tagClose) return {};
   const std::string_view value = text.substr(valueStart - 1, valueEnd - valueStart);
   if (value.find('+') != std::string_view::npos ||
       (value.find(';') != std::string_view::npos && ReplaceText(value, "&amp;", "&", true).find(';') != std::string::npos))
     return {};
-  if (!ContainsText(value, "javascript:")) return {valueStart, value};
+  if (value.find(':') == std::string_view::npos || !ContainsText(value, "javascript:")) return {valueStart, value};
   // ScriptArgument: the text between the value's first two apostrophes.
   const std::size_t open = value.find('\'');
   const std::size_t close = open == std::string_view::npos ? open : value.find('\'', open + 1);

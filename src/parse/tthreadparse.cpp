@@ -36,8 +36,9 @@ constexpr LinkRow kLinkTable[] = {
 
 int Pace() { return HXApp ? HXApp->EnginePace : 1000; }
 
-bool Skipped(const std::string& value) {
-  return value.empty() || value[0] == '#' || ContainsText(value, "mailto:") || value.find('\'') != std::string::npos;
+bool Skipped(std::string_view value) {
+  return value.empty() || value[0] == '#' || value.find('\'') != std::string::npos ||
+         (value.find(':') != std::string::npos && ContainsText(value, "mailto:"));
 }
 
 bool Applies(const std::string& marker, bool page) {
@@ -65,16 +66,18 @@ bool OnlyInItsTag(std::string_view text, std::size_t tagStart, std::size_t at) {
   return true;
 }
 
+bool EditBefore(const TThreadParse::Edit& a, const TThreadParse::Edit& b) { return a.At < b.At; }
+
 // The text with the conversions written in; they never overlap.
-std::string Applied(std::string_view text, std::vector<TThreadParse::Edit>& edits) {
-  std::sort(edits.begin(), edits.end(), [](const auto& a, const auto& b) { return a.At < b.At; });
+std::string Applied(std::string_view text, std::vector<TThreadParse::Edit>& edits, std::string_view pending) {
+  if (!std::is_sorted(edits.begin(), edits.end(), EditBefore)) std::sort(edits.begin(), edits.end(), EditBefore);
   std::size_t size = text.size();
-  for (const auto& e : edits) size = size - e.Size + e.Text.size();
+  for (const auto& e : edits) size = size - e.Size + e.Length;
   std::string out;
   out.reserve(size);
   std::size_t from = 0;
   for (const auto& e : edits) {
-    out.append(text.substr(from, e.At - 1 - from)).append(e.Text);
+    out.append(text.substr(from, e.At - 1 - from)).append(pending.substr(e.From, e.Length));
     from = e.At - 1 + e.Size;
   }
   out.append(text.substr(from));
@@ -86,7 +89,7 @@ std::size_t Moved(std::size_t p, const std::vector<TThreadParse::Edit>& edits) {
   if (p == 0) return 0;
   std::ptrdiff_t moved = static_cast<std::ptrdiff_t>(p);
   for (const auto& e : edits)
-    if (e.At < p) moved += static_cast<std::ptrdiff_t>(e.Text.size()) - static_cast<std::ptrdiff_t>(e.Size);
+    if (e.At < p) moved += static_cast<std::ptrdiff_t>(e.Length) - static_cast<std::ptrdiff_t>(e.Size);
   return static_cast<std::size_t>(moved);
 }
 
@@ -113,13 +116,17 @@ std::string ReadPageText(const std::string& bytes) {
   const std::string_view raw = std::string_view(bytes).substr(0, bytes.find('\0'));
   std::string text;
   text.reserve(raw.size() + raw.size() / 32 + 2);
-  std::size_t from = 0;
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    const char c = raw[i];
-    if (c != '\r' && c != '\n') continue;
+  // The next CR and the next LF are each searched for only once passed, so
+  // a page of LF lines costs one search for CR in all.
+  const std::size_t n = raw.size();
+  const auto next = [&](char c, std::size_t at) { return std::min(raw.find(c, at), n); };
+  std::size_t from = 0, cr = next('\r', 0), lf = next('\n', 0);
+  for (std::size_t i = std::min(cr, lf); i < n; i = std::min(cr, lf)) {
     text.append(raw.substr(from, i - from)).append("\r\n");
-    if (c == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
     from = i + 1;
+    if (raw[i] == '\r' && from < n && raw[from] == '\n') ++from;
+    if (cr < from) cr = next('\r', from);
+    if (lf < from) lf = next('\n', from);
   }
   text.append(raw.substr(from));
   // Read as lines and joined again: the last line gets its line break too.
@@ -206,8 +213,8 @@ void TThreadParse::ParsePage(std::unique_ptr<THXQItem> item) {
     if (Item->Level == 0) Task->StartPageTitle = Item->Title;
     pageDir_ = URLDirectory(Item->Url);
     pageLinker_ = std::make_unique<LocalLinker>(pageDir_, Task->HomeHost());
-    linkFacts_.clear();
-    localLinks_.clear();
+    factsUsed_ = 0;
+    std::fill(factSlots_.begin(), factSlots_.end(), 0);
     const THXProfile& rules = Task->Profile;
     const std::string& startDir = Task->StartFolderUrl();
     siteRoot_ = URLUp(startDir, 0);
@@ -285,7 +292,7 @@ void TThreadParse::ScanStep(THXParser& scanner, const std::string& tag, const st
   }
   // Taken before the value is rewritten, which may move the tag's end.
   const std::string title = scanner.LinkText();
-  const auto local = HandleLink(value, [&] { return title; }, codebase, tag, attr, startDir);
+  const std::string* local = HandleLink(value, [&] { return title; }, codebase, tag, attr, startDir);
   if (local) scanner.ReplaceValue(*local);
 }
 
@@ -327,29 +334,33 @@ void TThreadParse::ParseLinkTable(const std::string& startDir) {
     if (!value.Value.empty()) finds[row].push_back({at, close, value});
   }
 
-  edits_.clear();
+  ClearEdits();
   for (std::size_t row = 0; row < kRows; ++row) {
     LinkCount = NewLinkCount = 0;
+    // Each row's edits come in text order: merged row by row, they need no
+    // sort when the page is written.
+    const auto rowStart = static_cast<std::ptrdiff_t>(edits_.size());
     const std::string tag = kLinkTable[row].Tag, attr = kLinkTable[row].Attr;
+    const bool applet = tag == "APPLET";
     for (const Find& find : finds[row]) {
-      const std::string value(find.Value.Value);
+      const std::string_view value = find.Value.Value;
       if (Skipped(value)) continue;
       std::string_view codebase;
-      if (tag == "APPLET") codebase = TagValueAt(text, find.TagStart, find.TagClose, "CODEBASE").Value;
-      const auto local = HandleLink(value, [&] { return TagLinkText(text, find.TagStart); }, std::string(codebase),
-                                    tag, attr, startDir);
+      if (applet) codebase = TagValueAt(text, find.TagStart, find.TagClose, "CODEBASE").Value;
+      const std::string* local =
+          HandleLink(value, [&] { return TagLinkText(text, find.TagStart); }, codebase, tag, attr, startDir);
       if (!local) continue;
-      edits_.push_back({find.Value.ValueStart, value.size(), *local});
+      AddEdit(find.Value.ValueStart, value.size(), *local);
       if (!HasMarkup(value) && !HasMarkup(*local) && OnlyInItsTag(text, find.TagStart, find.Value.ValueStart))
         continue;
       THXParser scanner;
-      scanner.Text = Applied(text, edits_);
+      scanner.Text = Applied(text, edits_, editText_);
       scanner.TagName = tag;
       scanner.TagEnd = ">";
       scanner.AttrName = attr;
       scanner.Pos = 1;
       scanner.TagClose = Moved(find.TagClose, edits_);
-      edits_.clear();
+      ClearEdits();
       while (scanner.TagClose != 0 && scanner.Pos != 0) ScanStep(scanner, tag, attr, startDir);
       PageText = std::move(scanner.Text);
       ShowLinkCounts();
@@ -357,10 +368,11 @@ void TThreadParse::ParseLinkTable(const std::string& startDir) {
         ParsePass(kLinkTable[later].Tag, ">", 0, startDir, kLinkTable[later].Attr);
       return;
     }
+    std::inplace_merge(edits_.begin(), edits_.begin() + rowStart, edits_.end(), EditBefore);
     ShowLinkCounts();
   }
-  if (!edits_.empty()) PageText = Applied(PageText, edits_);
-  edits_.clear();
+  if (!edits_.empty()) PageText = Applied(PageText, edits_, editText_);
+  ClearEdits();
 }
 
 // The same walk as ParsePass, the conversions written in at the end. A scan
@@ -383,27 +395,37 @@ void TThreadParse::ParseQuoted(const std::string& quote, int mode, const std::st
     if (!title) title = scanner.LinkText();
     return *title;
   };
-  edits_.clear();
+  ClearEdits();
   do {
     const std::string value = scanner.NextLink();
     if (Skipped(value)) continue;
-    const auto local = HandleLink(value, linkText, {}, quote, "", startDir);
+    const std::string* local = HandleLink(value, linkText, {}, quote, "", startDir);
     if (!local) continue;
-    edits_.push_back({scanner.ValueStart, value.size(), *local});
+    AddEdit(scanner.ValueStart, value.size(), *local);
     if (!HasMarkup(*local) && !ContainsText(value, "/script") && !ContainsText(*local, "/script") &&
         (firstTag == std::string::npos || scanner.ValueStart > firstTag + 1))
       continue;
-    scanner.Text = Applied(scanner.Text, edits_);
+    scanner.Text = Applied(scanner.Text, edits_, editText_);
     scanner.TagClose = Moved(scanner.TagClose, edits_);
     scanner.ScriptScannedTo = 1;
     scanner.LastScriptOpen = scanner.ScriptCloseFor = scanner.ScriptCloseStart = 0;
-    edits_.clear();
+    ClearEdits();
     while (scanner.TagClose != 0 && scanner.Pos != 0) ScanStep(scanner, quote, "", startDir);
     break;
   } while (scanner.TagClose != 0 && scanner.Pos != 0);
-  PageText = edits_.empty() ? std::move(scanner.Text) : Applied(scanner.Text, edits_);
-  edits_.clear();
+  PageText = edits_.empty() ? std::move(scanner.Text) : Applied(scanner.Text, edits_, editText_);
+  ClearEdits();
   ShowLinkCounts();
+}
+
+void TThreadParse::AddEdit(std::size_t at, std::size_t size, std::string_view text) {
+  edits_.push_back({at, size, editText_.size(), text.size()});
+  editText_.append(text);
+}
+
+void TThreadParse::ClearEdits() {
+  edits_.clear();
+  editText_.clear();
 }
 
 void TThreadParse::ShowLinkCounts() {
@@ -411,37 +433,71 @@ void TThreadParse::ShowLinkCounts() {
     UI().ShowStatus("Parsing... Links: " + std::to_string(LinkCount) + "  New Links: " + std::to_string(NewLinkCount));
 }
 
-std::optional<std::string> TThreadParse::HandleLink(const std::string& value, const std::function<std::string()>& title,
-                                                    std::string_view codebase, const std::string& tag,
-                                                    const std::string& attr, const std::string& startDir) {
-  std::string base = BaseDir.empty() || IsAbsoluteURL(value) ? pageDir_ : BaseDir;
+std::pair<TThreadParse::LinkFacts*, bool> TThreadParse::FactsFor(std::string_view value) {
+  const std::size_t hash = std::hash<std::string_view>{}(value);
+  if (factSlots_.size() < 2 * (factsUsed_ + 1)) {
+    factSlots_.assign(std::max<std::size_t>(64, 2 * factSlots_.size()), 0);
+    for (std::size_t i = 0; i < factsUsed_; ++i) {
+      std::size_t slot = facts_[i].Hash & (factSlots_.size() - 1);
+      while (factSlots_[slot] != 0) slot = (slot + 1) & (factSlots_.size() - 1);
+      factSlots_[slot] = static_cast<std::uint32_t>(i + 1);
+    }
+  }
+  std::size_t slot = hash & (factSlots_.size() - 1);
+  for (; factSlots_[slot] != 0; slot = (slot + 1) & (factSlots_.size() - 1)) {
+    LinkFacts& known = facts_[factSlots_[slot] - 1];
+    if (known.Hash == hash && known.Value == value) return {&known, false};
+  }
+  if (factsUsed_ == facts_.size()) facts_.emplace_back();
+  LinkFacts& facts = facts_[factsUsed_++];
+  factSlots_[slot] = static_cast<std::uint32_t>(factsUsed_);
+  facts.Value.assign(value);
+  facts.Hash = hash;
+  facts.Url.clear();
+  facts.Target.clear();
+  facts.Fragment.clear();
+  facts.Type.clear();
+  facts.Page = false;
+  facts.Accepted[0].reset();
+  facts.Accepted[1].reset();
+  facts.Known = -1;
+  facts.Converted = false;
+  return {&facts, true};
+}
+
+template <class Title>
+const std::string* TThreadParse::HandleLink(std::string_view value, const Title& title, std::string_view codebase,
+                                            std::string_view tag, std::string_view attr,
+                                            const std::string& startDir) {
+  const std::string* base = &pageDir_;
+  if (!BaseDir.empty() && !IsAbsoluteURL(std::string(value))) base = &BaseDir;
   // The folder a converted value is relative to: the page's own, or for an
   // applet's CODE the folder its CODEBASE names, which the saved page keeps.
-  std::string convertFrom = pageDir_;
+  std::string appletBase, convertFrom;
   if (!codebase.empty()) {
-    base = ResolveURL(std::string(codebase), base);
-    convertFrom = ResolveURL(std::string(codebase), convertFrom);
+    appletBase = ResolveURL(std::string(codebase), *base);
+    convertFrom = ResolveURL(std::string(codebase), pageDir_);
+    base = &appletBase;
   }
   // Within a page a value always resolves, and is judged, the same way (the
   // base and the rules stay); pages repeat their menus, images and scripts.
-  LinkFacts applet;
-  LinkFacts* facts = &applet;
+  // The reference works every occurrence out anew, so that the tests hold
+  // the kept facts against it.
+  LinkFacts single;
+  LinkFacts* facts = &single;
   bool fresh = true;
-  if (codebase.empty()) std::tie(facts, fresh) = [&] {
-      const auto [at, added] = linkFacts_.try_emplace(value);
-      return std::pair{&at->second, added};
-    }();
+  if (codebase.empty() && !RowByRow) std::tie(facts, fresh) = FactsFor(value);
   if (fresh) {
-    facts->Url = ResolveLink(Trim(BackslashesToSlashes(value)), base);
+    facts->Url = ResolveLink(Trim(BackslashesToSlashes(std::string(value))), *base);
     if (!facts->Url.empty()) {
       facts->Type = FileTypeOfUrl(facts->Url);
       facts->Page = facts->Type == kPageType;
       const auto hash = facts->Url.find('#');
-      facts->Target = facts->Url.substr(0, hash);
-      if (hash != std::string::npos) facts->Fragment = facts->Url.substr(hash);
+      facts->Target.assign(facts->Url, 0, hash);
+      if (hash != std::string::npos) facts->Fragment.assign(facts->Url, hash);
     }
   }
-  if (facts->Url.empty()) return std::nullopt;
+  if (facts->Url.empty()) return nullptr;
   // A page reached through a source (a frame, a refresh) belongs to the page
   // that holds it, not one level further down.
   const bool source = attr == "SRC" || attr == "URL";
@@ -449,16 +505,25 @@ std::optional<std::string> TThreadParse::HandleLink(const std::string& value, co
   std::optional<bool>& accepted = facts->Accepted[sameLevel ? 0 : 1];
   if (!accepted) accepted = AcceptLink(facts->Url, startDir, sameLevel ? Item->Level : Item->Level + 1, facts->Type);
   const THXProfile& rules = Task->Profile;
-  std::optional<std::string> local;
+  const auto place = [&] {
+    if (facts->Known < 0) facts->Known = Task->Downloads.Find(facts->Target);
+    return facts->Known;
+  };
+  const auto convert = [&](std::ptrdiff_t known) -> const std::string* {
+    if (facts != &single) return &PageLink(*facts, known);
+    scratchLink_ = ConvertLink(*facts, known, codebase.empty() ? pageDir_ : convertFrom);
+    return &scratchLink_;
+  };
+  const std::string* local = nullptr;
   if (*accepted) {
     // One look-up serves the conversion and the test for a new item: nothing
     // is stored between them.
-    const auto known = Task->Downloads.Find(facts->Target);
-    if (rules.ConvertFollowedLinks == 1) local = ConvertLink(*facts, known, convertFrom);
+    const auto known = place();
+    if (rules.ConvertFollowedLinks == 1) local = convert(known);
     if (known < 0) {
       THXQItem link(Task);
       link.Url = facts->Target;
-      link.BaseUrl = base;
+      link.BaseUrl = *base;
       link.Referrer = Item->Url;
       link.Type = facts->Type;
       link.Title = title();
@@ -472,10 +537,19 @@ std::optional<std::string> TThreadParse::HandleLink(const std::string& value, co
     ++LinkCount;
   } else if ((rules.ConvertUnfollowedLinks == 1 && facts->Url.find(siteRoot_) != std::string::npos) ||
              rules.ConvertUnfollowedLinks == 2) {
-    local = ConvertLink(*facts, Task->Downloads.Find(facts->Target), convertFrom);
+    local = convert(place());
   }
-  if (local && *local == value) local.reset();
+  if (local && *local == value) local = nullptr;
   return local;
+}
+
+const std::string& TThreadParse::PageLink(LinkFacts& facts, std::ptrdiff_t known) {
+  if (!facts.Converted || facts.ConvertedFor != known) {
+    facts.Local = ConvertLink(facts, known, pageDir_);
+    facts.Converted = true;
+    facts.ConvertedFor = known;
+  }
+  return facts.Local;
 }
 
 std::string TThreadParse::ConvertLink(const LinkFacts& facts, std::ptrdiff_t known, const std::string& from) {
@@ -483,9 +557,7 @@ std::string TThreadParse::ConvertLink(const LinkFacts& facts, std::ptrdiff_t kno
   // its first spelling; file names on Linux tell letter case apart.
   const std::string& target = known >= 0 ? Task->Downloads[static_cast<std::size_t>(known)] : facts.Target;
   if (from != pageDir_) return LocalLinker(from, Task->HomeHost()).Link(target) + facts.Fragment;
-  const auto [at, fresh] = localLinks_.try_emplace(target);
-  if (fresh) at->second = pageLinker_->Link(target);
-  return at->second + facts.Fragment;
+  return pageLinker_->Link(target) + facts.Fragment;
 }
 
 bool TThreadParse::AcceptLink(const std::string& url, const std::string& startDir, int level,

@@ -8,14 +8,13 @@
 // free or replace the task or the page under a running pass).
 #include <atomic>
 #include <condition_variable>
-#include <functional>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 class THXParser;
@@ -47,7 +46,9 @@ class TThreadParse {
 
   // Scans the page once per row of the link table and per quoted-string
   // mode, as ParsePass does, instead of one walk for all rows: the slower
-  // reference that the one walk must match link for link (tests).
+  // reference that the one walk must match link for link (tests). It also
+  // resolves, judges, looks up and converts every link anew instead of
+  // keeping what a value came to on the page.
   bool RowByRow = false;
 
   THXTask* Task = nullptr;
@@ -57,11 +58,12 @@ class TThreadParse {
   int LinkCount = 0, NewLinkCount = 0;
 
   // A conversion not yet written into the page: Size characters from At
-  // (from 1) become Text.
+  // (from 1) become the Length characters at From of the pending text.
   struct Edit {
     std::size_t At = 0;
     std::size_t Size = 0;
-    std::string Text;
+    std::size_t From = 0;
+    std::size_t Length = 0;
   };
 
  private:
@@ -70,20 +72,33 @@ class TThreadParse {
   void ParseQuoted(const std::string& quote, int mode, const std::string& startDir);
   // One value of a scan over the page as it stands, converted in place.
   void ScanStep(THXParser& scanner, const std::string& tag, const std::string& attr, const std::string& startDir);
-  // The value's conversion when it changes the text; the title is asked for
-  // only when the link becomes a new item.
-  std::optional<std::string> HandleLink(const std::string& value, const std::function<std::string()>& title,
-                                        std::string_view codebase, const std::string& tag, const std::string& attr,
-                                        const std::string& startDir);
+  // The value's conversion when it changes the text (valid until the next
+  // call), or null; the title is asked for only when the link becomes a new
+  // item.
+  template <class Title>
+  const std::string* HandleLink(std::string_view value, const Title& title, std::string_view codebase,
+                                std::string_view tag, std::string_view attr, const std::string& startDir);
   // What a written value comes to on this page, worked out once.
   struct LinkFacts {
+    std::string Value;
+    std::size_t Hash = 0;
     std::string Url, Target, Fragment, Type;
     bool Page = false;
     std::optional<bool> Accepted[2];  // reached through a source page or not
+    // Target's place in the downloads list once found: the list only grows
+    // while a page is parsed, so a place found stays right.
+    std::ptrdiff_t Known = -1;
+    // The local link from the page's folder, for the place it was made with.
+    bool Converted = false;
+    std::ptrdiff_t ConvertedFor = -1;
+    std::string Local;
   };
+  // The page's entry for a value, added when new (second: true).
+  std::pair<LinkFacts*, bool> FactsFor(std::string_view value);
   // The local link to the target's file; known: its place in the downloads
   // list, or -1.
   std::string ConvertLink(const LinkFacts& facts, std::ptrdiff_t known, const std::string& from);
+  const std::string& PageLink(LinkFacts& facts, std::ptrdiff_t known);
   void ShowLinkCounts();
   void RemoveBase();
   void SavePage();
@@ -92,11 +107,22 @@ class TThreadParse {
   std::string pageDir_;
   std::unique_ptr<LocalLinker> pageLinker_;
   std::string siteRoot_;
-  std::unordered_map<std::string, LinkFacts> linkFacts_;
-  std::unordered_map<std::string, std::string> localLinks_;
+  // The page's link facts: entries past factsUsed_ are left from earlier
+  // pages and reused, strings and all, so a page allocates little and frees
+  // nothing. factSlots_ holds entry + 1 (0: free), open addressing.
+  std::vector<LinkFacts> facts_;
+  std::size_t factsUsed_ = 0;
+  std::vector<std::uint32_t> factSlots_;
+  // The conversion of a value with an applet's CODEBASE, which is not kept.
+  std::string scratchLink_;
   // Conversions waiting for the page to be written out, and where the text
   // rewritten so far is taken from when a scan has to read it.
   std::vector<Edit> edits_;
+  // The texts of all edits back to back: one buffer, kept from page to page,
+  // instead of a string per conversion.
+  std::string editText_;
+  void AddEdit(std::size_t at, std::size_t size, std::string_view text);
+  void ClearEdits();
   std::atomic<bool> paused_{true};
   std::atomic<bool> woken_{false};
   std::mutex mutex_;

@@ -354,6 +354,36 @@ TEST_F(SingleWalkTest, FixtureSitePagesComeOutAsRowByRow) {
   EXPECT_GT(converted, 0);
 }
 
+// One task and one parser over several pages, as a run goes: what a value
+// came to on one page (its URL, its place in the downloads list, its local
+// link) must not carry over to the next page, where the same text resolves
+// from another folder and the list has grown. Enough distinct values to
+// make the page's table of values grow more than once.
+TEST_F(SingleWalkTest, PagesInOneRunComeOutAsRowByRow) {
+  std::string many;
+  for (int i = 0; i < 300; ++i)
+    many += "<a href=\"p" + std::to_string(i % 97) + ".html\">p</a><img src=\"../i/" + std::to_string(i) + ".gif\">";
+  const std::pair<std::string, std::string> pages[] = {
+      {"http://h/a/index.html", R"~(<a href="x.html">x</a><img src="I.GIF"><a href="sub/y.html">y</a>)~" + many},
+      {"http://h/a/sub/y.html", R"~(<a href="x.html">x</a><img src="i.gif"><a href="../X.HTML">X</a>)~" + many},
+      {"http://h/a/index.html", R"~(<base href="http://h/b/"><a href="x.html">x</a><img src="i.gif">)~"},
+      {"http://h/x.html", R"~(<a href="a/x.html">x</a><img src="http://h/a/I.GIF"><a href="x.html">x</a>)~" + many},
+  };
+  const auto run = [&](bool rowByRow, const Rules& rules) {
+    Outcome outcome = Run(rowByRow, rules, pages[0].first, pages[0].second);
+    for (std::size_t i = 1; i < std::size(pages); ++i) outcome.saved += "\n" + Parse(pages[i].first, pages[i].second, 1);
+    outcome.downloads.clear();
+    for (std::size_t i = 0; i < Task().Downloads.size(); ++i) outcome.downloads.push_back(Task().Downloads[i]);
+    return outcome;
+  };
+  for (const auto& [name, rules] : RuleSets()) {
+    const Outcome reference = run(true, rules);
+    const Outcome walked = run(false, rules);
+    EXPECT_EQ(walked.saved, reference.saved) << name;
+    EXPECT_EQ(walked.downloads, reference.downloads) << name;
+  }
+}
+
 // Tag soup from the pieces the scans stop at and look for: names of every
 // row, attributes, quotes, script elements, values that convert.
 TEST_F(SingleWalkTest, RandomTagSoupComesOutAsRowByRow) {
@@ -386,6 +416,32 @@ TEST(ReadPageTextTest, LineBreaksBecomeCrLfAndNulEndsTheText) {
   EXPECT_EQ(ReadPageText("\r\r\n\n\r"), "\r\n\r\n\r\n\r\n");
   EXPECT_EQ(ReadPageText("x\r"), "x\r\n");
   EXPECT_EQ(ReadPageText(std::string("\0x", 2)), "");
+}
+
+// Line breaks of every kind at random against a reading one character at
+// a time.
+TEST(ReadPageTextTest, RandomLineBreaksComeOutAsReadCharByChar) {
+  const auto model = [](const std::string& bytes) {
+    std::string text;
+    std::size_t i = 0;
+    for (; i < bytes.size() && bytes[i] != '\0'; ++i) {
+      if (bytes[i] != '\r' && bytes[i] != '\n') {
+        text += bytes[i];
+        continue;
+      }
+      text += "\r\n";
+      if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+    }
+    if (i > 0 && bytes[i - 1] != '\r' && bytes[i - 1] != '\n') text += "\r\n";
+    return text;
+  };
+  static const std::string kPieces[] = {"\r", "\n", "\r\n", "\n\r", "a", "<p>", "line of text", std::string(1, '\0')};
+  std::mt19937 random(5);
+  for (int round = 0; round < 500; ++round) {
+    std::string bytes;
+    for (std::size_t i = 0, n = random() % 30; i < n; ++i) bytes += kPieces[random() % std::size(kPieces)];
+    EXPECT_EQ(ReadPageText(bytes), model(bytes)) << round;
+  }
 }
 
 TEST(FilterMarkerTest, MarkersAndPatterns) {

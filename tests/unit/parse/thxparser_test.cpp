@@ -520,3 +520,39 @@ TEST(RobustnessTest, RandomTextAlwaysEndsThePassAndKeepsValuesWhereTheyStand) {
 }
 
 }  // namespace
+
+namespace {
+
+// TagNameIndex against the tag search of a tag-mode scan, which is what it
+// stands in for: at every "<" of random tag soup, a name is found there
+// exactly when a scan for that name starting at the "<" stops at it.
+TEST(TagNameIndexTest, FindsTheNameAScanForItStopsAt) {
+  static const std::string_view kNames[] = {"SCRIPT", "A", "AREA", "APPLET", "BASE", "BGSOUND", "IMG", "EMBED"};
+  static const std::vector<std::string> kPieces = {
+      "<", ">", "\"", "'", "=", " ", "\r\n", "\t", "/", "a", "A", "s", "<a", "<A ", "<area", "<AREAX", "< img",
+      "<\r\nIMG", "<\"img\"", "<'a'", "<=base", "<applet", "<APPLETS", "<bgsound", "<embed", "<Script", "<scr\"ipt\"",
+      "</a>", "<p>", "<a\"", "<i", "<b", "x"};
+  std::mt19937 random(77);
+  int found = 0;
+  for (int round = 0; round < 400; ++round) {
+    std::string text;
+    for (std::size_t i = 0, n = 1 + random() % 25; i < n; ++i) text += kPieces[random() % kPieces.size()];
+    for (std::size_t lt = text.find('<'); lt != std::string::npos; lt = text.find('<', lt + 1)) {
+      const int index = TagNameIndex(text, lt + 1, kNames);
+      for (std::size_t name = 0; name < std::size(kNames); ++name) {
+        THXParser scan;
+        scan.Text = text;
+        scan.TagName = std::string(kNames[name]);
+        scan.TagEnd = ">"s;
+        scan.AttrName = "SRC"s;
+        scan.Pos = lt + 1;
+        scan.NextTagValue();
+        EXPECT_EQ(index == static_cast<int>(name), scan.TagStart == lt + 1) << kNames[name] << " in " << text;
+      }
+      found += index >= 0;
+    }
+  }
+  EXPECT_GT(found, 0);
+}
+
+}  // namespace
