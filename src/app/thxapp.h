@@ -95,3 +95,5 @@ class THXApp {
 };
 
 extern THXApp* HXApp;
+// The engine pace in milliseconds (the default when there is no application).
+inline int CurrentEnginePace() { return HXApp ? HXApp->EnginePace : 1000; }

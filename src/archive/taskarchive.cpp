@@ -12,6 +12,7 @@
 #include "app/runcontrol.h"
 #include "archive/zipmanager.h"
 #include "tasks/thxtask.h"
+#include "url/localfile.h"
 
 namespace fs = std::filesystem;
 
@@ -26,7 +27,7 @@ std::atomic<bool> g_tickPending{false};
 ZipTreeNode* g_runNode = nullptr;
 std::string g_runTask;  // the task file whose archive g_runNode is
 
-int Pace() { return HXApp ? HXApp->EnginePace : 1000; }
+int Pace() { return CurrentEnginePace(); }
 
 THXTask* RunTask() {
   THXTask* task = HXApp ? HXApp->CurrentTask.get() : nullptr;
@@ -96,12 +97,7 @@ ZipTreeNode* RunZipNode() {
   return task && g_runTask == task->FileName ? g_runNode : nullptr;
 }
 
-std::string ArchiveNameFromTitle(const std::string& title) {
-  std::string name = title;
-  for (char& c : name)
-    if (std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos) c = ' ';
-  return name;
-}
+std::string ArchiveNameFromTitle(const std::string& title) { return ReplaceIllegalChars(title, ' '); }
 
 void StartZipRun(THXTask& task) {
   UI().ShowZipWindow();
@@ -116,7 +112,6 @@ void StartZipRun(THXTask& task) {
   if (fs::is_regular_file(task.Destination, ec)) {
     zip.Zip.ZipFileName = task.Destination;
     if (zip.Zip.EntryCount() < 0) {
-      zip.Zip.ZipFileName = task.Destination;
       zip.CheckZipResult(zip.Zip.Fix(), "adding");
       if (ZipTreeNode* stale = zip.FindArchiveNode(task.Destination)) zip.CloseArchiveNode(stale);
     }

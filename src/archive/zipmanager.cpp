@@ -17,8 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Lower(const std::string& s) { return LowerCase(s); }
-
 std::string FileNamePart(const std::string& path) {
   const auto slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -35,11 +33,6 @@ std::string Extension(const std::string& name) {
   return dot == std::string::npos ? std::string() : file.substr(dot);
 }
 
-std::string Slashed(std::string path) {
-  std::replace(path.begin(), path.end(), '\\', '/');
-  return path;
-}
-
 constexpr const char* kRecentZipKey = "\\Software\\Brindlewood\\Harvix\\Recent ZIP files";
 constexpr const char* kCommentMarker = "   (";
 
@@ -48,12 +41,12 @@ constexpr const char* kCommentMarker = "   (";
 // ---------------------------------------------------------------------------
 
 void NodeList::Add(const std::string& key, ZipTreeNode* node) {
-  index_.try_emplace(Lower(key), items_.size());
+  index_.try_emplace(LowerCase(key), items_.size());
   items_.emplace_back(key, node);
 }
 
 ZipTreeNode* NodeList::Find(const std::string& key) const {
-  const auto it = index_.find(Lower(key));
+  const auto it = index_.find(LowerCase(key));
   return it == index_.end() ? nullptr : items_[it->second].second;
 }
 
@@ -66,7 +59,7 @@ void NodeList::RemoveNode(const ZipTreeNode* node) {
 
 void NodeList::Reindex() {
   index_.clear();
-  for (std::size_t i = 0; i < items_.size(); ++i) index_.try_emplace(Lower(items_[i].first), i);
+  for (std::size_t i = 0; i < items_.size(); ++i) index_.try_emplace(LowerCase(items_[i].first), i);
 }
 
 // ---------------------------------------------------------------------------
@@ -128,7 +121,7 @@ bool TZipManager::Select(ZipTreeNode* node) {
   if (node == selected_) return true;
   if (SelectionLocked && node && selected_ && ArchiveRoot(node) != ArchiveRoot(selected_)) return false;
   selected_ = node;
-  if (node && node->Data && Lower(node->Data->FileName) != Lower(Zip.ZipFileName)) MakeCurrent(*node->Data);
+  if (node && node->Data && LowerCase(node->Data->FileName) != LowerCase(Zip.ZipFileName)) MakeCurrent(*node->Data);
   if (OnSelectionChanged) OnSelectionChanged(node);
   return true;
 }
@@ -151,7 +144,7 @@ ZipTreeNode* TZipManager::AddNode(ZipTreeNode* parent, ZipNodeKind kind, const s
 }
 
 ZipTreeNode* TZipManager::FindArchiveNode(const std::string& path) const {
-  const std::string p = Slashed(path);
+  const std::string p = BackslashesToSlashes(path);
   for (const auto& root : roots_)
     if (root->Data && root->Data->FileName == p) return root.get();
   return nullptr;
@@ -159,11 +152,11 @@ ZipTreeNode* TZipManager::FindArchiveNode(const std::string& path) const {
 
 ZipTreeNode* TZipManager::FindEntryNode(const std::string& entry) const {
   if (!selected_ || !selected_->Data) return nullptr;
-  return selected_->Data->Entries.Find(Slashed(entry));
+  return selected_->Data->Entries.Find(BackslashesToSlashes(entry));
 }
 
 ZipTreeNode* TZipManager::AddArchiveNode(const std::string& path) {
-  const std::string p = Slashed(path);
+  const std::string p = BackslashesToSlashes(path);
   std::error_code ec;
   const fs::path folder = fs::path(p).parent_path();
   if (!folder.empty()) fs::create_directories(folder, ec);
@@ -187,7 +180,7 @@ ZipTreeNode* TZipManager::AddArchiveNode(const std::string& path) {
 }
 
 void TZipManager::AddFolderNodes(TZipObj& archive, const std::string& folder) {
-  std::string f = Slashed(folder);
+  std::string f = BackslashesToSlashes(folder);
   if (f.empty() || archive.Folders.Contains(f)) return;
   if (f.back() != '/') f += '/';
   ZipTreeNode* parent = archive.Folders.Find("");
@@ -242,7 +235,7 @@ void TZipManager::ListArchive(ZipTreeNode* root) {
 }
 
 ZipTreeNode* TZipManager::OpenArchive(const std::string& path) {
-  const std::string p = Slashed(path);
+  const std::string p = BackslashesToSlashes(path);
   if (ZipTreeNode* known = FindArchiveNode(p)) {
     selected_ = known;
     MakeCurrent(*known->Data);
@@ -262,13 +255,13 @@ ZipTreeNode* TZipManager::OpenArchive(const std::string& path) {
 
 std::string TZipManager::EntryNameBelow(const std::string& folder, const std::string& path) {
   auto full = [](const std::string& p) {
-    std::string s = fs::absolute(fs::path(Slashed(p))).lexically_normal().string();
+    std::string s = fs::absolute(fs::path(BackslashesToSlashes(p))).lexically_normal().string();
     if (s.size() > 1 && s.back() == '/') s.pop_back();
     return s;
   };
   const std::string f = full(folder), p = full(path);
-  if (Lower(p) == Lower(f)) return "";
-  if (p.size() > f.size() && Lower(p.substr(0, f.size())) == Lower(f) && p[f.size()] == '/')
+  if (LowerCase(p) == LowerCase(f)) return "";
+  if (p.size() > f.size() && LowerCase(p.substr(0, f.size())) == LowerCase(f) && p[f.size()] == '/')
     return p.substr(f.size() + 1);
   if (f == "/") return p.substr(1);
   return p;
@@ -323,7 +316,7 @@ bool TZipManager::RenameArchive(ZipTreeNode* node, const std::string& newName) {
   ZipTreeNode* root = ArchiveRoot(node);
   if (!root || !root->Data) return false;
   TZipObj& archive = *root->Data;
-  const std::string old = Slashed(archive.FileName);
+  const std::string old = BackslashesToSlashes(archive.FileName);
   const std::string target = UniqueFileName(FolderPart(old) + newName);
   std::error_code ec;
   // A "/" in the name would move the archive into another folder.

@@ -22,7 +22,7 @@ constexpr int kIncompleteRetries = 2;
 
 THXTask* Current() { return HXApp ? HXApp->CurrentTask.get() : nullptr; }
 
-int Pace() { return HXApp ? HXApp->EnginePace : 1000; }
+int Pace() { return CurrentEnginePace(); }
 
 }  // namespace
 

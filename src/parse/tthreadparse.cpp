@@ -34,7 +34,7 @@ constexpr LinkRow kLinkTable[] = {
     {"APPLET", "CODE"},  {"EMBED", "SRC"},      {"PARAM", "NAME=\"MOVIE\" VALUE"},
 };
 
-int Pace() { return HXApp ? HXApp->EnginePace : 1000; }
+int Pace() { return CurrentEnginePace(); }
 
 bool Skipped(std::string_view value) {
   return value.empty() || value[0] == '#' || value.find('\'') != std::string::npos ||

@@ -178,14 +178,7 @@ TEST_F(ZipTest, OtherReadersAcceptTheArchiveAndSeeTheComments) {
   const auto methods = Methods(archive);
   for (const auto& [name, e] : entries)
     expected += PythonLine(name, e.first.size(), methods.at(name), e.second.substr(0, 255)) + "\n";
-  std::string python = PythonListing(archive);
-  std::vector<std::string> lines;
-  for (std::size_t at = 0, nl; (nl = python.find('\n', at)) != std::string::npos; at = nl + 1)
-    lines.push_back(python.substr(at, nl - at + 1));
-  std::sort(lines.begin(), lines.end());
-  std::string sorted;
-  for (const auto& l : lines) sorted += l;
-  EXPECT_EQ(sorted, expected);
+  EXPECT_EQ(SortedPythonListing(archive), expected);
 }
 
 TEST_F(ZipTest, EntryNamesFollowUsePathsRecurseAndMasks) {

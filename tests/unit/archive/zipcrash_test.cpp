@@ -133,14 +133,7 @@ class CrashTest : public ::testing::TestWithParam<CrashCase> {
         const int method = content.size() > 100 ? 8 : 0;
         expected += PythonLine(name, content.size(), method, CommentFor(name)) + "\n";
       }
-      std::string listed = PythonListing(archive);
-      std::vector<std::string> lines;
-      for (std::size_t at = 0, nl; (nl = listed.find('\n', at)) != std::string::npos; at = nl + 1)
-        lines.push_back(listed.substr(at, nl - at + 1));
-      std::sort(lines.begin(), lines.end());
-      std::string sorted;
-      for (const auto& l : lines) sorted += l;
-      EXPECT_EQ(sorted, expected);
+      EXPECT_EQ(SortedPythonListing(archive), expected);
     }
   }
 

@@ -288,6 +288,17 @@ std::string PythonListing(const std::string& archive) {
   return out;
 }
 
+std::string SortedPythonListing(const std::string& archive) {
+  const std::string listed = PythonListing(archive);
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, nl; (nl = listed.find('\n', at)) != std::string::npos; at = nl + 1)
+    lines.push_back(listed.substr(at, nl - at + 1));
+  std::sort(lines.begin(), lines.end());
+  std::string sorted;
+  for (const auto& l : lines) sorted += l;
+  return sorted;
+}
+
 std::string PythonLine(const std::string& name, std::uint64_t size, int method, const std::string& comment) {
   static const char* const digits = "0123456789abcdef";
   std::string hex;

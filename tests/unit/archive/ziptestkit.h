@@ -59,6 +59,8 @@ std::string Quote(const std::string& text);
 // in hex", or "ERROR ..." when zipfile refuses the archive or testzip() finds
 // a bad entry.
 std::string PythonListing(const std::string& archive);
+// The same lines in sorted order, for comparing entry sets.
+std::string SortedPythonListing(const std::string& archive);
 // The line PythonListing gives for one entry.
 std::string PythonLine(const std::string& name, std::uint64_t size, int method, const std::string& comment);
 

@@ -393,7 +393,7 @@ TEST_F(SingleWalkTest, RandomTagSoupComesOutAsRowByRow) {
       "<script>", "</script>", "<link rel=x href=", "<frame src=", "<meta content=\"0; URL=",
       "<body background=", "<bgsound src=", "<area href=", "<applet code=", " codebase=\"", "<embed src=",
       "<param name=\"movie\" value=\"", "<input src=", "<base href=\"", "<title>", "</title>",
-      "x.html", "../up.html", "/root/p.html", "http://h/a/abs.html", "http://other/o.gif", "Sub/Page.HTML",
+      "x.html", "../up.html", "/top/p.html", "http://h/a/abs.html", "http://other/o.gif", "Sub/Page.HTML",
       "img/a.gif", "p.php?a=1&amp;b=2", "javascript:go('w.html')", "mailto:m@h", "a/script/s.js",
       "q.html#frag", "x.html#<b", "cls/"};
   const std::string urls[] = {"http://h/a/index.html", "http://h/a/b/c/page.html"};
