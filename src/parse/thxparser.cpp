@@ -182,10 +182,12 @@ bool InsideScript(THXParser& s) {
 }
 
 bool LooksLikeLink(const std::string& candidate) {
-  if (candidate.empty() || candidate.find_first_of(" ;<") != std::string::npos) return false;
+  // Loops, not find_first_of, which searches its set once per character.
+  const auto any = [&](auto test) { return std::any_of(candidate.begin(), candidate.end(), test); };
+  if (candidate.empty() || any([](char c) { return c == ' ' || c == ';' || c == '<'; })) return false;
   if (candidate.find(':') != std::string::npos && candidate.find("://") == std::string::npos) return false;
   if (ContainsText(candidate, "text/css") || ContainsText(candidate, "text/javascript")) return false;
-  return candidate.find_first_of("./") != std::string::npos;
+  return any([](char c) { return c == '.' || c == '/'; });
 }
 
 }  // namespace

@@ -52,7 +52,10 @@ constexpr auto kRowTags = [] {
   return tags;
 }();
 
-bool HasMarkup(std::string_view text) { return text.find_first_of("<>") != std::string_view::npos; }
+// A loop, not find_first_of, which searches its set once per character.
+bool HasMarkup(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) { return c == '<' || c == '>'; });
+}
 
 // True when no tag but the one at tagStart encloses position at: the only
 // "<" between the last ">" before it and it is the tag's own. A conversion
@@ -488,8 +491,14 @@ const std::string* TThreadParse::HandleLink(std::string_view value, const Title&
   bool fresh = true;
   if (codebase.empty() && !RowByRow) std::tie(facts, fresh) = FactsFor(value);
   if (fresh) {
-    facts->Url = ResolveLink(Trim(BackslashesToSlashes(std::string(value))), *base);
-    if (!facts->Url.empty()) {
+    // Cleaned in a buffer kept between values, resolved into the entry's
+    // own string: a kept entry allocates nothing.
+    std::size_t from = 0, to = value.size();
+    while (from < to && static_cast<unsigned char>(value[from]) <= ' ') ++from;
+    while (to > from && static_cast<unsigned char>(value[to - 1]) <= ' ') --to;
+    cleaned_.assign(value.substr(from, to - from));
+    std::replace(cleaned_.begin(), cleaned_.end(), '\\', '/');
+    if (ResolveLinkInto(facts->Url, cleaned_, *base)) {
       facts->Type = FileTypeOfUrl(facts->Url);
       facts->Page = facts->Type == kPageType;
       const auto hash = facts->Url.find('#');
@@ -511,7 +520,8 @@ const std::string* TThreadParse::HandleLink(std::string_view value, const Title&
   };
   const auto convert = [&](std::ptrdiff_t known) -> const std::string* {
     if (facts != &single) return &PageLink(*facts, known);
-    scratchLink_ = ConvertLink(*facts, known, codebase.empty() ? pageDir_ : convertFrom);
+    scratchLink_.clear();
+    ConvertLink(scratchLink_, *facts, known, codebase.empty() ? pageDir_ : convertFrom);
     return &scratchLink_;
   };
   const std::string* local = nullptr;
@@ -545,27 +555,35 @@ const std::string* TThreadParse::HandleLink(std::string_view value, const Title&
 
 const std::string& TThreadParse::PageLink(LinkFacts& facts, std::ptrdiff_t known) {
   if (!facts.Converted || facts.ConvertedFor != known) {
-    facts.Local = ConvertLink(facts, known, pageDir_);
+    facts.Local.clear();
+    ConvertLink(facts.Local, facts, known, pageDir_);
     facts.Converted = true;
     facts.ConvertedFor = known;
   }
   return facts.Local;
 }
 
-std::string TThreadParse::ConvertLink(const LinkFacts& facts, std::ptrdiff_t known, const std::string& from) {
+void TThreadParse::ConvertLink(std::string& out, const LinkFacts& facts, std::ptrdiff_t known,
+                               const std::string& from) {
   // A URL known in other letter case is that item, saved under the name of
   // its first spelling; file names on Linux tell letter case apart.
   const std::string& target = known >= 0 ? Task->Downloads[static_cast<std::size_t>(known)] : facts.Target;
-  if (from != pageDir_) return LocalLinker(from, Task->HomeHost()).Link(target) + facts.Fragment;
-  return pageLinker_->Link(target) + facts.Fragment;
+  if (from != pageDir_) LocalLinker(from, Task->HomeHost()).AppendLink(out, target);
+  else pageLinker_->AppendLink(out, target);
+  out += facts.Fragment;
 }
 
 bool TThreadParse::AcceptLink(const std::string& url, const std::string& startDir, int level,
                               const std::string& type) const {
   const THXProfile& rules = Task->Profile;
   const bool page = type == kPageType;
-  const std::string protocol = LowerCase(URLProtocol(url));
-  if (protocol != "http://" && protocol != "https://") return false;
+  // The scheme as URLProtocol reads it: up to the first ":" followed by two
+  // slashes.
+  std::size_t colon = url.find(':');
+  const auto slash = [&](std::size_t i) { return i < url.size() && (url[i] == '/' || url[i] == '\\'); };
+  while (colon != std::string::npos && !(slash(colon + 1) && slash(colon + 2))) colon = url.find(':', colon + 1);
+  const std::string_view scheme = std::string_view(url).substr(0, colon == std::string::npos ? 0 : colon);
+  if (!SameText(scheme, "http") && !SameText(scheme, "https")) return false;
   if (!rules.FileTypes.empty()) {
     const std::string ext = URLExtension(url);
     if (!ext.empty()) {
@@ -599,7 +617,7 @@ bool TThreadParse::AcceptLink(const std::string& url, const std::string& startDi
   }
   switch (page ? rules.PageLocation : rules.ResourceLocation) {
     case 0: return url.rfind(startDir, 0) == 0;
-    case 1: return url.find(URLUp(startDir, 0)) != std::string::npos;
+    case 1: return url.find(URLUpView(startDir, 0)) != std::string::npos;
     case 2: return true;
     default: return false;
   }

@@ -95,9 +95,9 @@ class TThreadParse {
   };
   // The page's entry for a value, added when new (second: true).
   std::pair<LinkFacts*, bool> FactsFor(std::string_view value);
-  // The local link to the target's file; known: its place in the downloads
-  // list, or -1.
-  std::string ConvertLink(const LinkFacts& facts, std::ptrdiff_t known, const std::string& from);
+  // The local link to the target's file, appended to out; known: its place
+  // in the downloads list, or -1.
+  void ConvertLink(std::string& out, const LinkFacts& facts, std::ptrdiff_t known, const std::string& from);
   const std::string& PageLink(LinkFacts& facts, std::ptrdiff_t known);
   void ShowLinkCounts();
   void RemoveBase();
@@ -113,6 +113,8 @@ class TThreadParse {
   std::vector<LinkFacts> facts_;
   std::size_t factsUsed_ = 0;
   std::vector<std::uint32_t> factSlots_;
+  // The value being resolved, trimmed and with "/" for "\\".
+  std::string cleaned_;
   // The conversion of a value with an applet's CODEBASE, which is not kept.
   std::string scratchLink_;
   // Conversions waiting for the page to be written out, and where the text

@@ -157,18 +157,29 @@ void AppendEscaped(std::string& out, std::string_view text) {
   }
 }
 
+}  // namespace
+
+// The buffers PlaceOf works in, kept by a caller that places many URLs.
+struct PlaceBuffers {
+  std::string Slashed, Name, Document, Encoded;
+  std::vector<std::string_view> Folders;
+};
+
+namespace {
+
 // Where a URL lies below the output folder: its folders, each handed to
-// `folder` in order as file-name text, and its file name, returned. Every
-// local name and every link comes from here.
+// `folder` in order as file-name text, and its file name, left in b.Name.
+// Every local name and every link comes from here.
 template <class Folder>
-std::string PlaceOf(std::string_view url, std::string_view homeHost, Folder&& folder) {
-  std::string slashed;
+void PlaceOf(std::string_view url, std::string_view homeHost, Folder&& folder, PlaceBuffers& b) {
   if (url.find('\\') != std::string_view::npos) {
-    slashed.assign(url);
-    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    b.Slashed.assign(url);
+    std::replace(b.Slashed.begin(), b.Slashed.end(), '\\', '/');
+    url = b.Slashed;
   }
-  const URLParts u = SplitURLView(slashed.empty() ? url : std::string_view(slashed));
-  std::string name;
+  const URLParts u = SplitURLView(url);
+  std::string& name = b.Name;
+  name.clear();
   if (!u.Host.empty() && u.Host != homeHost) {
     folder(std::string_view(kOtherHostsFolder));
     AppendEncoded(name, u.Host);
@@ -177,7 +188,8 @@ std::string PlaceOf(std::string_view url, std::string_view homeHost, Folder&& fo
   }
   // "x/.." has a document of ".." to the split, but a folder to everyone else.
   const bool dotDocument = u.Query.empty() && (u.Document == "." || u.Document == "..");
-  std::vector<std::string_view> folders;
+  std::vector<std::string_view>& folders = b.Folders;
+  folders.clear();
   auto addSegment = [&](std::string_view seg) {
     if (seg.empty() || seg == ".") return;
     if (seg != "..") folders.push_back(seg);
@@ -198,11 +210,11 @@ std::string PlaceOf(std::string_view url, std::string_view homeHost, Folder&& fo
       folder(std::string_view(name));
       continue;
     }
-    const std::string encoded = name;
-    for (std::size_t start = 0; start < encoded.size();) {
-      const std::size_t slash = std::min(encoded.find('/', start), encoded.size());
+    b.Encoded = name;
+    for (std::size_t start = 0; start < b.Encoded.size();) {
+      const std::size_t slash = std::min(b.Encoded.find('/', start), b.Encoded.size());
       if (slash > start) {
-        name.assign(encoded, start, slash - start);
+        name.assign(b.Encoded, start, slash - start);
         MakeSafe(name, 0);
         folder(std::string_view(name));
       }
@@ -212,9 +224,8 @@ std::string PlaceOf(std::string_view url, std::string_view homeHost, Folder&& fo
 
   name.clear();
   if (!dotDocument && !(u.Document.empty() && u.Query.empty())) {
-    std::string document;
-    document.reserve(u.Document.size() + u.Query.size() + 5);
-    document.append(u.Document).append(u.Query);
+    std::string& document = b.Document;
+    document.assign(u.Document).append(u.Query);
     if (!u.Query.empty() && !QueryNamesAnImage(url)) document += ".html";
     PageExtensions(document);
     AppendEncoded(name, document);
@@ -229,7 +240,6 @@ std::string PlaceOf(std::string_view url, std::string_view homeHost, Folder&& fo
     AppendEncoded(name, DefaultDocumentName(directory));
   }
   MakeSafe(name, 0);
-  return name;
 }
 
 }  // namespace
@@ -291,27 +301,29 @@ std::string LocalFileName(const std::string& root, const std::string& base, cons
                           const std::string& homeHost) {
   std::string file = root;
   const std::string home = homeHost.empty() ? URLHost(base) : homeHost;
-  const std::string name = PlaceOf(url, home, [&](std::string_view f) { file.append(f) += '/'; });
-  return file + name;
+  PlaceBuffers buffers;
+  PlaceOf(url, home, [&](std::string_view f) { file.append(f) += '/'; }, buffers);
+  return file + buffers.Name;
 }
 
 LocalLinker::LocalLinker(const std::string& base, const std::string& homeHost)
-    : home_(homeHost.empty() ? URLHost(base) : homeHost) {
-  PlaceOf(URLDirectory(base), home_, [this](std::string_view f) { from_.emplace_back(f); });
+    : home_(homeHost.empty() ? URLHost(base) : homeHost), buffers_(std::make_unique<PlaceBuffers>()) {
+  PlaceOf(URLDirectory(base), home_, [this](std::string_view f) { from_.emplace_back(f); }, *buffers_);
 }
 
-std::string LocalLinker::Link(const std::string& url) const {
+LocalLinker::~LocalLinker() = default;
+
+void LocalLinker::AppendLink(std::string& link, std::string_view url) const {
   // The target's folders are met one by one: those it shares with the
   // page's own are skipped, and the first other one fixes how far up the
   // link climbs before it goes down again.
-  std::string link;
   std::size_t index = 0;
   bool parted = false;
   auto climb = [&] {
     for (std::size_t i = index; i < from_.size(); ++i) link += "../";
     parted = true;
   };
-  const std::string name = PlaceOf(url, home_, [&](std::string_view f) {
+  PlaceOf(url, home_, [&](std::string_view f) {
     if (!parted && index < from_.size() && from_[index] == f) {
       ++index;
       return;
@@ -319,9 +331,14 @@ std::string LocalLinker::Link(const std::string& url) const {
     if (!parted) climb();
     AppendEscaped(link, f);
     link += '/';
-  });
+  }, *buffers_);
   if (!parted) climb();
-  AppendEscaped(link, name);
+  AppendEscaped(link, buffers_->Name);
+}
+
+std::string LocalLinker::Link(const std::string& url) const {
+  std::string link;
+  AppendLink(link, url);
   return link;
 }
 

@@ -9,7 +9,9 @@
 //   - items of a host other than the task's home host lie below
 //     "_hosts/<host>/" in the output folder.
 // Paths use "/"; links are URL-escaped, so any browser reaches the file.
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 inline constexpr const char* kOtherHostsFolder = "_hosts";
@@ -23,14 +25,20 @@ std::string LocalFileName(const std::string& root, const std::string& base, cons
 std::string LocalLink(const std::string& url, const std::string& base, const std::string& homeHost = "");
 // LocalLink for many links of one page: the page's own folder is worked out
 // once.
+struct PlaceBuffers;
 class LocalLinker {
  public:
   LocalLinker(const std::string& base, const std::string& homeHost = "");
+  ~LocalLinker();
   std::string Link(const std::string& url) const;
+  // The link appended to link. One linker serves one thread: it works in
+  // buffers of its own, kept from link to link.
+  void AppendLink(std::string& link, std::string_view url) const;
 
  private:
   std::string home_;
   std::vector<std::string> from_;
+  std::unique_ptr<PlaceBuffers> buffers_;
 };
 std::string RelativeURL(const std::string& target, const std::string& base);
 std::string UpLevels(const std::string& path);

@@ -63,39 +63,42 @@ void Append(std::string& out, std::string_view a, std::string_view b) {
   out.append(a).append(b);
 }
 
-std::string ResolveAgainst(const std::string& link, const std::string& baseDirectory) {
+// The absolute URL of the link, written over url (which must not be either
+// argument's text).
+void ResolveAgainst(std::string& url, std::string_view link, std::string_view baseDirectory) {
+  url.clear();
   // Every scheme taken as it is starts with "f", "h" or "n".
   const char first = link.empty() ? '\0' : static_cast<char>(link[0] | 0x20);
   if (first == 'f' || first == 'h' || first == 'n')
     for (const char* scheme : {"HTTP://", "FILE://", "FTP://", "HTTPS://", "NEWS://"})
-      if (StartsText(scheme, link)) return link;
-  std::string url;
-  const std::string_view rest(link);
+      if (StartsText(scheme, link)) {
+        url.assign(link);
+        return;
+      }
   if (link.starts_with("//")) {
     const std::size_t protocol = ProtocolLength(baseDirectory);
-    url.reserve(protocol + link.size() + 7);
     if (protocol == 0) url = "http://";
-    else url.append(baseDirectory, 0, protocol - 3).append("://");
-    return url.append(rest.substr(2));
+    else url.append(baseDirectory.substr(0, protocol - 3)).append("://");
+    url.append(link.substr(2));
+    return;
   }
   if (link.starts_with('/')) {
-    Append(url, URLUp(baseDirectory, 0), rest.substr(1));
-    return url;
+    Append(url, URLUpView(baseDirectory, 0), link.substr(1));
+    return;
   }
   if (link.starts_with("../")) {
     std::size_t at = 0;
     int levels = 0;
-    for (; link.compare(at, 3, "../") == 0; at += 3) ++levels;
-    Append(url, URLUp(baseDirectory, levels), rest.substr(at));
-    return url;
+    for (; link.substr(at, 3) == "../"; at += 3) ++levels;
+    Append(url, URLUpView(baseDirectory, levels), link.substr(at));
+    return;
   }
   Append(url, baseDirectory, link);
-  return url;
 }
 
 // A link copied out of HTML may still carry its line breaks and the
 // entity-encoded ampersands of its query.
-std::string TidyResolved(std::string url) {
+void TidyResolved(std::string& url) {
   // One look decides whether there is anything to tidy at all.
   static constexpr auto kWatched = [] {
     std::array<bool, 256> watched{};
@@ -114,7 +117,6 @@ std::string TidyResolved(std::string url) {
     for (auto at = url.find("/./"); at != std::string::npos; at = url.find("/./", at)) url.erase(at + 1, 2);
   if (breaks) std::erase_if(url, [](char c) { return c == '\n' || c == '\r'; });
   if (ampersands) DecodeAmpersands(url);
-  return url;
 }
 
 }  // namespace
@@ -261,7 +263,7 @@ std::string URLDirectory(const std::string& url) {
   return directory;
 }
 
-std::string URLUp(const std::string& url, int levels) {
+std::string_view URLUpView(std::string_view url, int levels) {
   // A "/" at position 8 or before belongs to "http://" or "https://".
   constexpr std::size_t kFirst = 8;
   const std::ptrdiff_t count = kFirst < url.size() ? std::count(url.begin() + kFirst, url.end(), '/') : 0;
@@ -274,13 +276,27 @@ std::string URLUp(const std::string& url, int levels) {
   return url.substr(0, at + 1);
 }
 
+std::string URLUp(const std::string& url, int levels) { return std::string(URLUpView(url, levels)); }
+
 std::string ResolveURL(const std::string& link, const std::string& baseDirectory) {
-  return TidyResolved(ResolveAgainst(link, baseDirectory));
+  std::string url;
+  ResolveAgainst(url, link, baseDirectory);
+  TidyResolved(url);
+  return url;
+}
+
+bool ResolveLinkInto(std::string& url, std::string_view link, std::string_view baseDirectory) {
+  ResolveAgainst(url, link, baseDirectory);
+  TidyResolved(url);
+  if (NormalizeURL(url)) return true;
+  url.clear();
+  return false;
 }
 
 std::string ResolveLink(const std::string& link, const std::string& baseDirectory) {
-  std::string url = ResolveURL(link, baseDirectory);
-  return NormalizeURL(url) ? url : std::string();
+  std::string url;
+  ResolveLinkInto(url, link, baseDirectory);
+  return url;
 }
 
 std::string StripAnchor(const std::string& url) { return url.substr(0, url.find('#')); }

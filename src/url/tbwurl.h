@@ -36,9 +36,15 @@ std::string URLSiteName(const std::string& url);
 bool NormalizeURL(std::string& url);
 std::string URLDirectory(const std::string& url);
 std::string URLUp(const std::string& url, int levels);
+// URLUp as a view into the text: the folder is always a prefix of it.
+std::string_view URLUpView(std::string_view url, int levels);
 std::string ResolveURL(const std::string& link, const std::string& baseDirectory);
 // ResolveURL then NormalizeURL; empty when the result is refused.
 std::string ResolveLink(const std::string& link, const std::string& baseDirectory);
+// ResolveLink written over url, whose capacity is kept (the parse pass
+// resolves every value of every page); false and url empty when refused.
+// url must not share text with link or baseDirectory.
+bool ResolveLinkInto(std::string& url, std::string_view link, std::string_view baseDirectory);
 std::string StripAnchor(const std::string& url);
 bool IsAbsoluteURL(const std::string& link);
 // NormalizeURL plus the http/https check; shows the error box through the

@@ -63,14 +63,44 @@ TEST_F(FoldersTest, RemovalDoesNotFollowSymbolicLinks) {
   EXPECT_EQ(ReadTextFile(precious + "data.txt"), "keep me");
 }
 
+// Durable writes sync and rename; the others swap the new file in and
+// remove the old one by its temp name. Either way: the whole new text, the
+// old file's permissions, no temp file left.
 TEST_F(FoldersTest, AtomicWriteReplacesWholeAndKeepsNoTempFiles) {
-  const std::string file = dir.Path() + "sub/out.txt";
-  ASSERT_TRUE(WriteFileAtomic(file, "first"));
-  ASSERT_TRUE(WriteFileAtomic(file, "second"));
-  EXPECT_EQ(ReadTextFile(file), "second");
-  int entries = 0;
-  for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.Path() + "sub")) ++entries;
-  EXPECT_EQ(entries, 1);
+  for (const bool durable : {true, false}) {
+    const std::string sub = dir.Path() + (durable ? "durable/" : "swapped/");
+    const std::string file = sub + "out.txt";
+    ASSERT_TRUE(WriteFileAtomic(file, "first", durable));
+    chmod(file.c_str(), 0640);
+    ASSERT_TRUE(WriteFileAtomic(file, "second", durable));
+    EXPECT_EQ(ReadTextFile(file), "second") << durable;
+    struct stat st{};
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u) << durable;
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(sub)) ++entries;
+    EXPECT_EQ(entries, 1) << durable;
+    // A folder in the file's place is never swapped away.
+    WriteTextFile(sub + "folder/kept.txt", "kept");
+    EXPECT_FALSE(WriteFileAtomic(sub + "folder", "page", durable)) << durable;
+    EXPECT_EQ(ReadTextFile(sub + "folder/kept.txt"), "kept") << durable;
+  }
+}
+
+TEST_F(FoldersTest, ReadWholeFileReadsEveryByteOrNothing) {
+  std::string big(300000, 'x');
+  big[0] = '\0';
+  big.back() = 'y';
+  WriteTextFile(dir.Path() + "big.bin", big);
+  WriteTextFile(dir.Path() + "empty.txt", "");
+  EXPECT_EQ(ReadWholeFile(dir.Path() + "big.bin"), big);
+  EXPECT_EQ(ReadWholeFile(dir.Path() + "empty.txt"), std::string());
+  // Files that report no size still have content.
+  const auto status = ReadWholeFile("/proc/self/status");
+  ASSERT_TRUE(status.has_value());
+  EXPECT_NE(status->find("Name:"), std::string::npos);
+  EXPECT_FALSE(ReadWholeFile(dir.Path() + "missing.txt").has_value());
+  EXPECT_FALSE(ReadWholeFile(dir.Path()).has_value());
 }
 
 TEST_F(FoldersTest, AtomicWriteIntoAReadOnlyFolderFailsAndKeepsTheOldFile) {
