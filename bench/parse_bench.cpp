@@ -59,7 +59,10 @@ class ParseFixture {
     HXApp->SetCurrentTask(std::move(task));
     parser_.Task = HXApp->CurrentTask.get();
   }
-  // Saves the page where the engine would (the engine's work, not timed).
+  // Saves the page where and as the engine does (its work, not timed): a
+  // new file written under a part name and renamed to the page's name. The
+  // previous round's copy is removed first, as no page is fetched twice in
+  // a run: replacing it would make the file system flush the new file.
   std::unique_ptr<THXQItem> Saved(const std::string& page) {
     THXTask& task = *HXApp->CurrentTask;
     auto item = std::make_unique<THXQItem>(&task);
@@ -69,7 +72,9 @@ class ParseFixture {
     item->Store();
     const std::string file = item->GetLocalFile();
     std::filesystem::create_directories(std::filesystem::path(file).parent_path());
-    std::ofstream(file, std::ios::binary) << page;
+    std::filesystem::remove(file);
+    std::ofstream(file + ".hxpart", std::ios::binary) << page;
+    std::filesystem::rename(file + ".hxpart", file);
     return item;
   }
   // The parse pass: reading the page, every scan, conversion, writing it.

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "parse/charindex.h"
 #include "url/textutil.h"
 
 namespace {
@@ -44,6 +45,17 @@ std::size_t FindAt(std::string_view text, std::string_view what, std::size_t sta
   if (start == 0 || start > text.size() || what.empty()) return 0;
   const std::size_t at = text.find(what, start - 1);
   return at == std::string_view::npos ? 0 : at + 1;
+}
+
+// FindAt for one character, through the parser's index when it has one
+// for this text.
+std::size_t FindCharAt(const THXParser& s, char c, std::size_t start) {
+  if (start == 0 || start > s.Text.size()) return 0;
+  if (s.Index && s.Index->Size() == s.Text.size() && CharIndex::Marks(c)) {
+    const std::size_t at = s.Index->Next(c, start - 1);
+    return at == CharIndex::npos ? 0 : at + 1;
+  }
+  return FindAt(s.Text, std::string_view(&c, 1), start);
 }
 
 std::size_t FindTextAt(std::string_view text, std::string_view pattern, std::size_t start) {
@@ -147,31 +159,46 @@ std::string ScriptArgument(THXParser& s, const std::string& value) {
   return value.substr(open + 1, close - open - 1);
 }
 
-// ContainsTextAt for "<script", which starts with a character no letter
-// case changes: only the places of a "<" are compared.
-std::size_t FindScriptOpen(std::string_view text, std::size_t start) {
-  for (std::size_t at = text.find('<', start - 1); at != std::string_view::npos; at = text.find('<', at + 1))
-    if (SameText(text.substr(at, kScriptOpen.size()), kScriptOpen)) return at + 1;
-  return 0;
+// The first c at or after position from (0: none), remembered in memo.
+std::size_t NextOf(const THXParser& s, char c, std::size_t from, THXParser::NextFind& memo) {
+  if (from == 0) return 0;
+  if (memo.From == 0 || from < memo.From || (memo.At != 0 && from > memo.At)) {
+    memo.From = from;
+    memo.At = FindCharAt(s, c, from);
+  }
+  return memo.At;
 }
 
 // The last "<script" ending at or before endAt. Values come in text order and
 // replacements only change the text at or after the current value, so the
 // part already scanned stays valid; a query that goes back searches anew.
+// "<script" starts with a character no letter case changes: only the places
+// of a "<" are compared.
 std::size_t LastScriptOpenBy(THXParser& s, std::size_t endAt) {
   if (endAt > s.Text.size()) endAt = s.Text.size();
   if (endAt < kScriptOpen.size()) return 0;
   const std::size_t lastStart = endAt - kScriptOpen.size() + 1;
   if (lastStart + 1 < s.ScriptScannedTo) return FindLastTextEndingBy(s.Text, kScriptOpen, endAt);
-  const std::string_view upTo = std::string_view(s.Text).substr(0, endAt);
-  for (std::size_t p = s.ScriptScannedTo; (p = FindScriptOpen(upTo, p)) != 0; ++p) s.LastScriptOpen = p;
+  const std::string_view text(s.Text);
+  for (std::size_t p = s.ScriptScannedTo;;) {
+    const std::size_t lt = NextOf(s, '<', p, s.NextLt);
+    if (lt == 0 || lt > lastStart) break;
+    if ((text[lt] | 0x20) == 's' && SameText(text.substr(lt - 1, kScriptOpen.size()), kScriptOpen))
+      s.LastScriptOpen = lt;
+    p = lt + 1;
+  }
   s.ScriptScannedTo = lastStart + 1;
   return s.LastScriptOpen;
 }
 
 bool InsideScript(THXParser& s) {
   const std::size_t open = LastScriptOpenBy(s, s.ValueStart);
-  const std::size_t openEnd = FindAt(s.Text, ">", open);
+  if (open == 0) return false;
+  if (s.ScriptOpenFor != open) {
+    s.ScriptOpenEnd = FindAt(s.Text, ">", open);
+    s.ScriptOpenFor = open;
+  }
+  const std::size_t openEnd = s.ScriptOpenEnd;
   if (openEnd == 0 || openEnd >= s.ValueStart) return false;
   if (s.ScriptCloseFor != openEnd) {
     const std::size_t close = FindTextAt(s.Text, "/script", openEnd + 1);
@@ -219,12 +246,13 @@ std::string THXParser::NextTagValue() {
 std::string THXParser::NextQuotedValue() {
   LastValue.clear();
   if (Text.empty()) return {};
-  Pos = FindAt(Text, TagName, Pos);
-  TagClose = Pos == 0 ? 0 : FindAt(Text, TagEnd, Pos + TagName.size());
+  Pos = TagName.size() == 1 ? FindCharAt(*this, TagName[0], Pos) : FindAt(Text, TagName, Pos);
+  const std::size_t from = Pos == 0 ? 0 : Pos + TagName.size();
+  TagClose = TagEnd.size() == 1 ? FindCharAt(*this, TagEnd[0], from) : FindAt(Text, TagEnd, from);
   if (TagClose == 0) return {};
   // Quotes with a ">" between them belong to different tags or texts; the
   // closing one may still open a real string.
-  const std::size_t tagEnd = FindAt(Text, ">", Pos);
+  const std::size_t tagEnd = NextOf(*this, '>', Pos, NextGt);
   if (tagEnd == 0 || tagEnd < TagClose) {
     --TagClose;
     return {};
@@ -241,12 +269,21 @@ void THXParser::ReplaceValue(const std::string& text) {
   if (ValueStart == 0 || ValueStart - 1 > Text.size() || LastValue.size() > Text.size() - (ValueStart - 1))
     return;
   Text.replace(ValueStart - 1, LastValue.size(), text);
-  ScriptCloseFor = ScriptCloseStart = 0;
+  ScriptCloseFor = ScriptCloseStart = ScriptOpenFor = 0;
+  NextGt = NextLt = {};
+  Index = nullptr;
   // A pass that has ended stays ended.
   if (TagClose == 0) return;
   const auto moved = static_cast<std::ptrdiff_t>(TagClose) + static_cast<std::ptrdiff_t>(text.size()) -
                      static_cast<std::ptrdiff_t>(LastValue.size());
   TagClose = moved > 0 ? static_cast<std::size_t>(moved) : 0;
+}
+
+void THXParser::TextReplaced() {
+  ScriptScannedTo = 1;
+  LastScriptOpen = ScriptCloseFor = ScriptCloseStart = ScriptOpenFor = 0;
+  NextGt = NextLt = {};
+  Index = nullptr;
 }
 
 std::string THXParser::LinkText() const { return TagLinkText(Text, TagStart); }

@@ -10,9 +10,15 @@
 #include <string>
 #include <string_view>
 
+class CharIndex;
+
 class THXParser {
  public:
   std::string Text;
+  // The marks of Text's tag and quote characters, when the owner has them:
+  // searches for those read the index instead of the text. Any rewrite of
+  // the text drops it.
+  const CharIndex* Index = nullptr;
   std::string TagName;   // tag mode: the tag sought; quoted mode: the opening quote
   std::string TagEnd;    // tag mode: ">"; quoted mode: the closing quote
   std::string AttrName;  // tag mode: the attribute sought; empty in quoted mode
@@ -37,6 +43,19 @@ class THXParser {
   // would run to the page's end for each. A rewrite forgets it.
   std::size_t ScriptCloseFor = 0;
   std::size_t ScriptCloseStart = 0;
+  // The first ">" (and "<") at or after From, At 0 when there is none; From
+  // 0: not searched. Every string of one tag asks for the same ">", and the
+  // SCRIPT test passes each "<" once.
+  struct NextFind {
+    std::size_t From = 0;
+    std::size_t At = 0;
+  };
+  NextFind NextGt, NextLt;
+  // The ">" of the "<script" at ScriptOpenFor.
+  std::size_t ScriptOpenFor = 0;
+  std::size_t ScriptOpenEnd = 0;
+  // Forgets what was found in the text, which the caller has rewritten.
+  void TextReplaced();
 
   std::string NextLink();
   std::string NextTagValue();
@@ -56,6 +75,30 @@ inline constexpr std::size_t kMaxTagName = 15;
 // of the tag whose "<" is at lt, compared the way THXParser's tag search
 // compares it; -1 when none.
 int TagNameIndex(std::string_view text, std::size_t lt, std::span<const std::string_view> names);
+
+// The characters that may follow the "<" of a tag whose name TagNameIndex
+// can find among names: the blanks and quotes it skips, and each name's
+// first letter in either case. Any other one rules the tag out at once; a
+// page's tags are mostly such ones ("</p>", "<div", "<td").
+class TagStartSet {
+ public:
+  constexpr explicit TagStartSet(std::span<const std::string_view> names) {
+    for (const char c : std::string_view("\t\n\r \"'=")) in_[static_cast<unsigned char>(c)] = true;
+    for (const std::string_view name : names) {
+      if (name.empty()) continue;
+      const char c = name[0];
+      in_[static_cast<unsigned char>(c)] = true;
+      if (c >= 'A' && c <= 'Z') in_[static_cast<unsigned char>(c + 32)] = true;
+    }
+  }
+  // lt: the position (from 1) of the "<", as TagNameIndex takes it.
+  constexpr bool MayMatch(std::string_view text, std::size_t lt) const {
+    return lt < text.size() && in_[static_cast<unsigned char>(text[lt])];
+  }
+
+ private:
+  bool in_[256] = {};
+};
 
 struct TagValue {
   std::size_t ValueStart = 0;

@@ -53,6 +53,8 @@ constexpr auto kRowTags = [] {
 }();
 
 // A loop, not find_first_of, which searches its set once per character.
+constexpr TagStartSet kRowStarts(kRowTags);
+
 bool HasMarkup(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](char c) { return c == '<' || c == '>'; });
 }
@@ -205,6 +207,7 @@ void TThreadParse::ParsePage(std::unique_ptr<THXQItem> item) {
     return;
   }
   PageText = ReadPageText(*bytes);
+  indexFresh_ = false;
   if (!PageText.empty()) {
     RemoveBase();
     const auto open = FindTagText(PageText, "<TITLE>");
@@ -244,10 +247,13 @@ void TThreadParse::RemoveBase() {
   // Only the first BASE tag counts; finding it by name first spares a copy
   // of the page for the (usual) page without one.
   static constexpr std::string_view kBase[] = {"BASE"};
+  static constexpr TagStartSet kBaseStarts(kBase);
+  const CharIndex& index = PageIndex();
   std::size_t at = 0;
-  for (std::size_t lt = PageText.find('<'); lt != std::string::npos && at == 0; lt = PageText.find('<', lt + 1))
-    if (TagNameIndex(PageText, lt + 1, kBase) == 0) at = lt + 1;
+  for (std::size_t lt = index.Next('<', 0); lt != CharIndex::npos && at == 0; lt = index.Next('<', lt + 1))
+    if (kBaseStarts.MayMatch(PageText, lt + 1) && TagNameIndex(PageText, lt + 1, kBase) == 0) at = lt + 1;
   if (at == 0) return;
+  indexFresh_ = false;
   THXParser base;
   base.Text = std::move(PageText);
   base.TagName = "BASE";
@@ -275,6 +281,7 @@ void TThreadParse::ParsePass(const std::string& tag, const std::string& close, i
   do ScanStep(scanner, tag, attr, startDir);
   while (scanner.TagClose != 0 && scanner.Pos != 0);
   PageText = std::move(scanner.Text);
+  indexFresh_ = false;
   ShowLinkCounts();
 }
 
@@ -317,15 +324,17 @@ void TThreadParse::ParseLinkTable(const std::string& startDir) {
   std::array<std::size_t, kRows> nextFrom{};
   std::array<bool, kRows> ended{};
   const std::string_view text = PageText;
+  const CharIndex& index = PageIndex();
   // A row's scan goes on after the ">" of each tag it took, so a tag
   // inside one it took is not its own; one without ">" ends it.
   std::size_t close = 0;
-  for (std::size_t lt = text.find('<'); lt != std::string_view::npos; lt = text.find('<', lt + 1)) {
+  for (std::size_t lt = index.Next('<', 0); lt != CharIndex::npos; lt = index.Next('<', lt + 1)) {
     const std::size_t at = lt + 1;
+    if (!kRowStarts.MayMatch(text, at)) continue;
     const int row = TagNameIndex(text, at, kRowTags);
     if (row < 0 || ended[row] || at < nextFrom[row]) continue;
     if (close < at && close != std::string_view::npos) {
-      const std::size_t gt = text.find('>', lt);
+      const std::size_t gt = index.Next('>', lt);
       close = gt == std::string_view::npos ? gt : gt + 1;
     }
     if (close == std::string_view::npos) {
@@ -366,6 +375,7 @@ void TThreadParse::ParseLinkTable(const std::string& startDir) {
       ClearEdits();
       while (scanner.TagClose != 0 && scanner.Pos != 0) ScanStep(scanner, tag, attr, startDir);
       PageText = std::move(scanner.Text);
+      indexFresh_ = false;
       ShowLinkCounts();
       for (std::size_t later = row + 1; later < kRows; ++later)
         ParsePass(kLinkTable[later].Tag, ">", 0, startDir, kLinkTable[later].Attr);
@@ -374,7 +384,10 @@ void TThreadParse::ParseLinkTable(const std::string& startDir) {
     std::inplace_merge(edits_.begin(), edits_.begin() + rowStart, edits_.end(), EditBefore);
     ShowLinkCounts();
   }
-  if (!edits_.empty()) PageText = Applied(PageText, edits_, editText_);
+  if (!edits_.empty()) {
+    PageText = Applied(PageText, edits_, editText_);
+    indexFresh_ = false;
+  }
   ClearEdits();
 }
 
@@ -386,13 +399,14 @@ void TThreadParse::ParseLinkTable(const std::string& startDir) {
 void TThreadParse::ParseQuoted(const std::string& quote, int mode, const std::string& startDir) {
   LinkCount = NewLinkCount = 0;
   THXParser scanner;
+  scanner.Index = &PageIndex();
   scanner.Text = std::move(PageText);
   scanner.TagName = quote;
   scanner.TagEnd = quote;
   scanner.Mode = static_cast<std::uint8_t>(mode);
   scanner.Pos = 1;
   scanner.TagClose = 0;
-  const std::size_t firstTag = scanner.Text.find('<');
+  const std::size_t firstTag = scanner.Index->Next('<', 0);
   std::optional<std::string> title;
   const auto linkText = [&] {
     if (!title) title = scanner.LinkText();
@@ -410,15 +424,24 @@ void TThreadParse::ParseQuoted(const std::string& quote, int mode, const std::st
       continue;
     scanner.Text = Applied(scanner.Text, edits_, editText_);
     scanner.TagClose = Moved(scanner.TagClose, edits_);
-    scanner.ScriptScannedTo = 1;
-    scanner.LastScriptOpen = scanner.ScriptCloseFor = scanner.ScriptCloseStart = 0;
+    scanner.TextReplaced();
     ClearEdits();
     while (scanner.TagClose != 0 && scanner.Pos != 0) ScanStep(scanner, quote, "", startDir);
     break;
   } while (scanner.TagClose != 0 && scanner.Pos != 0);
+  // The index stays fresh only for the text it was made of.
+  indexFresh_ = edits_.empty() && scanner.Index != nullptr;
   PageText = edits_.empty() ? std::move(scanner.Text) : Applied(scanner.Text, edits_, editText_);
   ClearEdits();
   ShowLinkCounts();
+}
+
+const CharIndex& TThreadParse::PageIndex() {
+  if (!indexFresh_) {
+    index_.Build(PageText);
+    indexFresh_ = true;
+  }
+  return index_;
 }
 
 void TThreadParse::AddEdit(std::size_t at, std::size_t size, std::string_view text) {
@@ -624,7 +647,8 @@ bool TThreadParse::AcceptLink(const std::string& url, const std::string& startDi
 }
 
 void TThreadParse::SavePage() {
-  const std::string file = Item->GetLocalFile();
+  // The page's file as ParsePage read it.
+  const std::string file = Item->LocalFile;
   UI().ShowStatus("Saving Changes: " + file);
   // Pages are saved by the thousand and can be fetched again: no fsync each.
   if (!WriteFileAtomic(file, PageText, false)) {

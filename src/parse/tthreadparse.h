@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "parse/charindex.h"
+
 class THXParser;
 class THXQItem;
 class THXTask;
@@ -113,6 +115,11 @@ class TThreadParse {
   std::vector<LinkFacts> facts_;
   std::size_t factsUsed_ = 0;
   std::vector<std::uint32_t> factSlots_;
+  // The marks of PageText's tag and quote characters, while fresh (kept
+  // between pages for its memory).
+  CharIndex index_;
+  bool indexFresh_ = false;
+  const CharIndex& PageIndex();
   // The value being resolved, trimmed and with "/" for "\\".
   std::string cleaned_;
   // The conversion of a value with an applet's CODEBASE, which is not kept.

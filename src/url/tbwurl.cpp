@@ -15,14 +15,6 @@ std::string ForwardSlashes(std::string text) {
 
 bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
-// From the last "." to the end. A ":" behind that dot separates names the way
-// a drive letter does, so the dot did not belong to the file name.
-std::string_view ExtensionOf(std::string_view document) {
-  const auto dot = document.rfind('.');
-  if (dot == std::string_view::npos || document.find(':', dot) != std::string_view::npos) return {};
-  return document.substr(dot);
-}
-
 // Runs f on the split of url; only a URL with a backslash pays for a copy.
 template <class F>
 auto WithParts(std::string_view url, F&& f) {
@@ -141,20 +133,49 @@ URLParts SplitURLView(std::string_view url) {
     parts.Port = url.substr(at + 1, portEnd - at - 1);
     at = portEnd;
   }
-  std::size_t end = url.size();
-  if (const auto query = url.find('?', at); query != npos) {
-    parts.Query = url.substr(query);
-    end = query;
+  // One walk to the query finds the last "/", the first "#" after it, the
+  // document's last "." before that "#" and whether a ":" follows the dot:
+  // every link of every page is split here, several times.
+  static constexpr auto kMarks = [] {
+    std::array<bool, 256> marks{};
+    for (unsigned char c : std::string_view("?/#.:")) marks[c] = true;
+    return marks;
+  }();
+  std::size_t end = url.size(), slash = npos, hash = npos, dot = npos;
+  bool colonAfterDot = false;
+  for (std::size_t i = at; i < url.size(); ++i) {
+    const char c = url[i];
+    if (!kMarks[static_cast<unsigned char>(c)]) continue;
+    if (c == '?') {
+      end = i;
+      break;
+    }
+    if (c == '/') {
+      slash = i;
+      hash = dot = npos;
+      colonAfterDot = false;
+    } else if (hash != npos) {
+      continue;
+    } else if (c == '#') {
+      hash = i;
+    } else if (c == '.') {
+      dot = i;
+      colonAfterDot = false;
+    } else {
+      colonAfterDot = true;
+    }
   }
+  if (end < url.size()) parts.Query = url.substr(end);
   const std::string_view rest = url.substr(at, end - at);
-  const auto slash = rest.rfind('/');
-  const std::size_t documentAt = slash == npos ? 0 : slash + 1;
+  const std::size_t documentAt = slash == npos ? 0 : slash - at + 1;
   std::string_view document = rest.substr(documentAt), path = rest.substr(0, documentAt);
-  if (const auto hash = document.find('#'); hash != npos) {
-    parts.Anchor = document.substr(hash);
-    document = document.substr(0, hash);
+  if (hash != npos) {
+    parts.Anchor = url.substr(hash, end - hash);
+    document = document.substr(0, hash - at - documentAt);
   }
-  parts.Extension = ExtensionOf(document);
+  // From the last "." on; a ":" behind that dot separates names the way a
+  // drive letter does, so the dot did not belong to the file name.
+  if (dot != npos && !colonAfterDot) parts.Extension = url.substr(dot, at + documentAt + document.size() - dot);
   // Without an extension or a query, the last segment names a folder.
   if (parts.Extension.empty() && parts.Query.empty()) {
     path = rest.substr(0, documentAt + document.size());

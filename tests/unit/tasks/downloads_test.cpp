@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 
 #include "app/thxapp.h"
 #include "support/tempdir.h"
+#include "tasks/downloadlist.h"
 #include "tasks/filetypes.h"
 #include "tasks/thxtask.h"
 
@@ -47,6 +49,25 @@ TEST(ItemStateTest, NamesOfEveryState) {
                          "Updated", "Mapping",     "Parsing",  "Mapped", "Parsed",     "Zipped"};
   for (int i = 0; i < 12; ++i) EXPECT_EQ(ItemStateName(i), names[i]);
   EXPECT_EQ(ItemStateName(12), "Unknown");
+}
+
+// The URL index hashes eight bytes at a time: letter case must fold for
+// "A" to "Z" only, at every place of a word and in the short tail.
+TEST(UrlHashTest, FoldsAsciiLettersOnly) {
+  const std::string base = "http://www.example.com/Path/To/Page_01.HTML?x=Y";
+  for (std::size_t length = 0; length <= base.size(); ++length) {
+    const std::string text = base.substr(0, length);
+    std::string upper = text, lower = text;
+    for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(CaseInsensitiveHash(upper), CaseInsensitiveHash(lower)) << length;
+  }
+  // Pairs 32 apart that are not letters, and bytes above 127, stay apart.
+  const std::pair<std::string, std::string> apart[] = {
+      {"@", "`"}, {"[", "{"}, {"http://h/a@b", "http://h/a`b"}, {"\xC0\xC9", "\xE0\xE9"}, {"http://h/Z]", "http://h/Z}"},
+      {"page", "page "}, {"12345678", "123456789"},
+  };
+  for (const auto& [a, b] : apart) EXPECT_NE(CaseInsensitiveHash(a), CaseInsensitiveHash(b)) << a;
 }
 
 TEST_F(DownloadsTest, StoreAppendsCountsAndReplacesIgnoringCase) {
