@@ -521,8 +521,9 @@ const std::string* TThreadParse::HandleLink(std::string_view value, const Title&
     while (to > from && static_cast<unsigned char>(value[to - 1]) <= ' ') --to;
     cleaned_.assign(value.substr(from, to - from));
     std::replace(cleaned_.begin(), cleaned_.end(), '\\', '/');
-    if (ResolveLinkInto(facts->Url, cleaned_, *base)) {
-      facts->Type = FileTypeOfUrl(facts->Url);
+    URLParts split;
+    if (ResolveLinkInto(facts->Url, cleaned_, *base, &split)) {
+      facts->Type = FileTypeOfParts(facts->Url, split);
       facts->Page = facts->Type == kPageType;
       const auto hash = facts->Url.find('#');
       facts->Target.assign(facts->Url, 0, hash);

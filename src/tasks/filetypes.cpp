@@ -86,12 +86,13 @@ std::string ExtensionOfName(const std::string& name) {
 std::vector<FileTypeGroup> ReadFileTypes() { return *Table(); }
 
 std::string FileTypeOfUrl(const std::string& url) {
-  std::string slashed;
-  if (url.find('\\') != std::string::npos) {
-    slashed = url;
-    std::replace(slashed.begin(), slashed.end(), '\\', '/');
-  }
-  const URLParts u = SplitURLView(slashed.empty() ? std::string_view(url) : std::string_view(slashed));
+  if (url.find('\\') == std::string::npos) return FileTypeOfParts(url, SplitURLView(url));
+  std::string slashed = url;
+  std::replace(slashed.begin(), slashed.end(), '\\', '/');
+  return FileTypeOfParts(url, SplitURLView(slashed));
+}
+
+std::string FileTypeOfParts(std::string_view url, const URLParts& u) {
   if (!u.Query.empty()) {
     // A script that serves an image usually names it in its parameters.
     if (url.find("=gif") != std::string::npos) return GroupOf(".gif");

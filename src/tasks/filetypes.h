@@ -5,8 +5,11 @@
 // table is cached and rebuilt after any change to the store, so an edit
 // applies to the next lookup.
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
+
+#include "url/tbwurl.h"
 
 inline constexpr const char* kPageType = "HTML";
 inline constexpr const char* kUnknownType = "Unknown";
@@ -19,6 +22,8 @@ struct FileTypeGroup {
 // In the order the store enumerates them.
 std::vector<FileTypeGroup> ReadFileTypes();
 std::string FileTypeOfUrl(const std::string& url);
+// FileTypeOfUrl for a URL already split ("/" only in the split text).
+std::string FileTypeOfParts(std::string_view url, const URLParts& parts);
 std::string FileTypeOfFile(const std::string& fileName);
 // Creates or replaces a group; ";" is appended when the text lacks one.
 void WriteFileTypeGroup(const std::string& name, const std::string& extensions);

@@ -33,9 +33,10 @@ std::size_t ProtocolLength(std::string_view url) {
 }
 
 // "&amp;" of any letter case becomes "&", the text read once from the left.
-void DecodeAmpersands(std::string& url) {
+// True when the text changed.
+bool DecodeAmpersands(std::string& url) {
   auto at = url.find('&');
-  if (at == std::string::npos) return;
+  if (at == std::string::npos) return false;
   std::size_t out = at;
   while (at < url.size()) {
     const char c = url[at];
@@ -47,7 +48,9 @@ void DecodeAmpersands(std::string& url) {
       ++at;
     }
   }
+  const bool changed = out != url.size();
   url.resize(out);
+  return changed;
 }
 
 void Append(std::string& out, std::string_view a, std::string_view b) {
@@ -256,7 +259,9 @@ std::string URLSiteName(const std::string& url) {
   return host.substr(0, host.find('.'));
 }
 
-bool NormalizeURL(std::string& url) {
+bool NormalizeURL(std::string& url) { return NormalizeURL(url, nullptr); }
+
+bool NormalizeURL(std::string& url, URLParts* split) {
   std::replace(url.begin(), url.end(), '\\', '/');
   if (ProtocolLength(url) == 0) url.insert(0, url.size() > 1 && url[1] == ':' ? "file://" : "http://");
   // One split serves the host, scheme and document tests: every link of
@@ -267,7 +272,9 @@ bool NormalizeURL(std::string& url) {
   // Without a "?" the query is empty and the extension is the split's own.
   const bool folder = !Contains(url, "?") && parts.Extension.empty() && !url.ends_with('/');
   if (folder) url += '/';
-  DecodeAmpersands(url);
+  const bool decoded = DecodeAmpersands(url);
+  // The split stands for the final text unless that changed after it.
+  if (split) *split = folder || decoded ? SplitURLView(url) : parts;
   return true;
 }
 
@@ -306,10 +313,10 @@ std::string ResolveURL(const std::string& link, const std::string& baseDirectory
   return url;
 }
 
-bool ResolveLinkInto(std::string& url, std::string_view link, std::string_view baseDirectory) {
+bool ResolveLinkInto(std::string& url, std::string_view link, std::string_view baseDirectory, URLParts* split) {
   ResolveAgainst(url, link, baseDirectory);
   TidyResolved(url);
-  if (NormalizeURL(url)) return true;
+  if (NormalizeURL(url, split)) return true;
   url.clear();
   return false;
 }

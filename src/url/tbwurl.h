@@ -34,6 +34,9 @@ std::string URLExtension(const std::string& url);
 std::string URLSiteName(const std::string& url);
 // True when the address is usable; the text is updated in place.
 bool NormalizeURL(std::string& url);
+// NormalizeURL that also leaves the split of the final text in split (its
+// views point into url), when the address is usable.
+bool NormalizeURL(std::string& url, URLParts* split);
 std::string URLDirectory(const std::string& url);
 std::string URLUp(const std::string& url, int levels);
 // URLUp as a view into the text: the folder is always a prefix of it.
@@ -44,7 +47,10 @@ std::string ResolveLink(const std::string& link, const std::string& baseDirector
 // ResolveLink written over url, whose capacity is kept (the parse pass
 // resolves every value of every page); false and url empty when refused.
 // url must not share text with link or baseDirectory.
-bool ResolveLinkInto(std::string& url, std::string_view link, std::string_view baseDirectory);
+// With split, the split of the result is left there as NormalizeURL leaves
+// it.
+bool ResolveLinkInto(std::string& url, std::string_view link, std::string_view baseDirectory,
+                     URLParts* split = nullptr);
 std::string StripAnchor(const std::string& url);
 bool IsAbsoluteURL(const std::string& link);
 // NormalizeURL plus the http/https check; shows the error box through the

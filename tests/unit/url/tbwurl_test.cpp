@@ -262,10 +262,23 @@ TEST(TbwURLDifferentialTest, FieldFunctionsMatchThePlainSplit) {
 
 TEST(TbwURLDifferentialTest, NormalizeMatchesThePlainRules) {
   for (const auto& url : DifferentialInputs(13, 20000)) {
-    std::string now = url, then = url;
+    std::string now = url, then = url, split = url;
     const bool ok = NormalizeURL(now);
     EXPECT_EQ(ok, before::NormalizeURL(then)) << url;
     EXPECT_EQ(now, then) << url;
+    // The split it leaves is the split of what it made, views and all.
+    URLParts parts;
+    ASSERT_EQ(NormalizeURL(split, &parts), ok) << url;
+    if (!ok) continue;
+    const URLParts fresh = SplitURLView(split);
+    const auto same = [&](std::string_view a, std::string_view b) {
+      return a == b && (a.empty() || (a.data() >= split.data() && a.data() + a.size() <= split.data() + split.size()));
+    };
+    EXPECT_TRUE(same(parts.Protocol, fresh.Protocol) && same(parts.Host, fresh.Host) && same(parts.Port, fresh.Port) &&
+                same(parts.Path, fresh.Path) && same(parts.Document, fresh.Document) &&
+                same(parts.Extension, fresh.Extension) && same(parts.Query, fresh.Query) &&
+                same(parts.Anchor, fresh.Anchor) && parts.PathSlash == fresh.PathSlash)
+        << url;
   }
 }
 
