@@ -52,9 +52,9 @@ constexpr auto kRowTags = [] {
   return tags;
 }();
 
-// A loop, not find_first_of, which searches its set once per character.
 constexpr TagStartSet kRowStarts(kRowTags);
 
+// A loop, not find_first_of, which searches its set once per character.
 bool HasMarkup(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](char c) { return c == '<' || c == '>'; });
 }
