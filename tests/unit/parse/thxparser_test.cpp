@@ -1,5 +1,7 @@
 #include "parse/thxparser.h"
 
+#include "parse/charindex.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -519,6 +521,40 @@ TEST(RobustnessTest, RandomTextAlwaysEndsThePassAndKeepsValuesWhereTheyStand) {
   }
 }
 
+// The page's character index only speeds up the searches: a quoted-string
+// pass over a text with its index must give every value, position and end
+// that the pass without it gives, rewrites included (a rewrite drops the
+// index, and the pass goes on searching the text).
+TEST(RobustnessTest, TheCharacterIndexChangesNoResult) {
+  const PassKind kinds[] = {Quoted("'", 1), Quoted("\"", 1), Quoted("'", 2), Quoted("\"", 2)};
+  const std::pair<const char*, Rewrite> rewrites[] = {{"none", {}}, {"longer", Prefixed}};
+  std::mt19937 random(515);
+  for (int round = 0; round < 3000; ++round) {
+    // Long enough to span several 64-byte blocks of the index.
+    std::string text;
+    for (int piece = 0; piece < 4; ++piece) text += RandomText(random, round % 5 == 0);
+    CharIndex index;
+    index.Build(text);
+    for (const auto& kind : kinds)
+      for (const auto& [name, rewrite] : rewrites) {
+        THXParser plain = Scanner(text, kind), indexed = Scanner(text, kind);
+        indexed.Index = &index;
+        std::vector<std::size_t> plainTrail, indexedTrail;
+        const auto trail = [](THXParser& s, std::vector<std::size_t>& out, const Rewrite& r) {
+          return RunPass(s, [&](const std::string& v) {
+            out.insert(out.end(), {s.Pos, s.TagClose, s.ValueStart, s.ValueEnd});
+            return r ? r(v) : v;
+          });
+        };
+        EXPECT_EQ(trail(plain, plainTrail, rewrite), trail(indexed, indexedTrail, rewrite))
+            << "round " << round << ", " << kind.tag << " mode " << int(kind.mode) << ", " << name;
+        EXPECT_EQ(plainTrail, indexedTrail) << "round " << round;
+        EXPECT_EQ(plain.Text, indexed.Text) << "round " << round;
+        EXPECT_EQ(plain.TagClose, indexed.TagClose) << "round " << round;
+      }
+  }
+}
+
 }  // namespace
 
 namespace {
@@ -532,6 +568,7 @@ TEST(TagNameIndexTest, FindsTheNameAScanForItStopsAt) {
       "<", ">", "\"", "'", "=", " ", "\r\n", "\t", "/", "a", "A", "s", "<a", "<A ", "<area", "<AREAX", "< img",
       "<\r\nIMG", "<\"img\"", "<'a'", "<=base", "<applet", "<APPLETS", "<bgsound", "<embed", "<Script", "<scr\"ipt\"",
       "</a>", "<p>", "<a\"", "<i", "<b", "x"};
+  const TagStartSet kStarts(kNames);
   std::mt19937 random(77);
   int found = 0;
   for (int round = 0; round < 400; ++round) {
@@ -539,6 +576,11 @@ TEST(TagNameIndexTest, FindsTheNameAScanForItStopsAt) {
     for (std::size_t i = 0, n = 1 + random() % 25; i < n; ++i) text += kPieces[random() % kPieces.size()];
     for (std::size_t lt = text.find('<'); lt != std::string::npos; lt = text.find('<', lt + 1)) {
       const int index = TagNameIndex(text, lt + 1, kNames);
+      // The quick test by the character after "<" never rules out a name
+      // the full one finds.
+      if (index >= 0) {
+        EXPECT_TRUE(kStarts.MayMatch(text, lt + 1)) << text;
+      }
       for (std::size_t name = 0; name < std::size(kNames); ++name) {
         THXParser scan;
         scan.Text = text;
