@@ -178,6 +178,13 @@ std::size_t LastScriptOpenBy(THXParser& s, std::size_t endAt) {
   if (endAt > s.Text.size()) endAt = s.Text.size();
   if (endAt < kScriptOpen.size()) return 0;
   const std::size_t lastStart = endAt - kScriptOpen.size() + 1;
+  if (s.Index && s.Index->Size() == s.Text.size()) {
+    // The index knows every "<script" of the text: the last one starting
+    // at or before lastStart.
+    const auto& opens = s.Index->ScriptOpens();
+    const auto after = std::upper_bound(opens.begin(), opens.end(), lastStart - 1);
+    return after == opens.begin() ? 0 : *(after - 1) + 1;
+  }
   if (lastStart + 1 < s.ScriptScannedTo) return FindLastTextEndingBy(s.Text, kScriptOpen, endAt);
   const std::string_view text(s.Text);
   for (std::size_t p = s.ScriptScannedTo;;) {
@@ -359,10 +366,16 @@ TagValue TagValueAt(std::string_view text, std::size_t tagStart, std::size_t tag
   }
   if (valueEnd > tagClose) return {};
   const std::string_view value = text.substr(valueStart - 1, valueEnd - valueStart);
-  if (value.find('+') != std::string_view::npos ||
-      (value.find(';') != std::string_view::npos && ReplaceText(value, "&amp;", "&", true).find(';') != std::string::npos))
-    return {};
-  if (value.find(':') == std::string_view::npos || !ContainsText(value, "javascript:")) return {valueStart, value};
+  // One look at the value's bytes for the three that matter (a search each
+  // cost more than the short value).
+  bool plus = false, semicolon = false, colon = false;
+  for (const char c : value) {
+    plus |= c == '+';
+    semicolon |= c == ';';
+    colon |= c == ':';
+  }
+  if (plus || (semicolon && ReplaceText(value, "&amp;", "&", true).find(';') != std::string::npos)) return {};
+  if (!colon || !ContainsText(value, "javascript:")) return {valueStart, value};
   // ScriptArgument: the text between the value's first two apostrophes.
   const std::size_t open = value.find('\'');
   const std::size_t close = open == std::string_view::npos ? open : value.find('\'', open + 1);

@@ -521,13 +521,14 @@ const std::string* TThreadParse::HandleLink(std::string_view value, const Title&
     while (to > from && static_cast<unsigned char>(value[to - 1]) <= ' ') --to;
     cleaned_.assign(value.substr(from, to - from));
     std::replace(cleaned_.begin(), cleaned_.end(), '\\', '/');
-    URLParts split;
-    if (ResolveLinkInto(facts->Url, cleaned_, *base, &split)) {
-      facts->Type = FileTypeOfParts(facts->Url, split);
+    facts->TargetSplit = false;
+    if (ResolveLinkInto(facts->Url, cleaned_, *base, &facts->Split)) {
+      facts->Type = FileTypeOfParts(facts->Url, facts->Split);
       facts->Page = facts->Type == kPageType;
       const auto hash = facts->Url.find('#');
       facts->Target.assign(facts->Url, 0, hash);
       if (hash != std::string::npos) facts->Fragment.assign(facts->Url, hash);
+      facts->TargetSplit = hash == std::string::npos;
     }
   }
   if (facts->Url.empty()) return nullptr;
@@ -592,8 +593,10 @@ void TThreadParse::ConvertLink(std::string& out, const LinkFacts& facts, std::pt
   // A URL known in other letter case is that item, saved under the name of
   // its first spelling; file names on Linux tell letter case apart.
   const std::string& target = known >= 0 ? Task->Downloads[static_cast<std::size_t>(known)] : facts.Target;
-  if (from != pageDir_) LocalLinker(from, Task->HomeHost()).AppendLink(out, target);
-  else pageLinker_->AppendLink(out, target);
+  // The stored spelling is mostly the link's own, byte for byte.
+  const URLParts* split = facts.TargetSplit && target == facts.Url ? &facts.Split : nullptr;
+  if (from != pageDir_) LocalLinker(from, Task->HomeHost()).AppendLink(out, target, split);
+  else pageLinker_->AppendLink(out, target, split);
   out += facts.Fragment;
 }
 

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "parse/charindex.h"
+#include "url/tbwurl.h"
 
 class THXParser;
 class THXQItem;
@@ -85,6 +87,10 @@ class TThreadParse {
     std::string Value;
     std::size_t Hash = 0;
     std::string Url, Target, Fragment, Type;
+    // Url's split, when Url is the target (it has no "#"): the local link
+    // is made from it instead of splitting the URL again.
+    URLParts Split;
+    bool TargetSplit = false;
     bool Page = false;
     std::optional<bool> Accepted[2];  // reached through a source page or not
     // Target's place in the downloads list once found: the list only grows
@@ -112,7 +118,9 @@ class TThreadParse {
   // The page's link facts: entries past factsUsed_ are left from earlier
   // pages and reused, strings and all, so a page allocates little and frees
   // nothing. factSlots_ holds entry + 1 (0: free), open addressing.
-  std::vector<LinkFacts> facts_;
+  // A deque: adding an entry moves no other, so an entry's Split keeps
+  // pointing into its own Url.
+  std::deque<LinkFacts> facts_;
   std::size_t factsUsed_ = 0;
   std::vector<std::uint32_t> factSlots_;
   // The marks of PageText's tag and quote characters, while fresh (kept

@@ -6,15 +6,6 @@
 
 namespace {
 
-// The eight bytes with "A" to "Z" made lower case, the others as they were.
-std::uint64_t LowerWord(std::uint64_t x) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
-  const std::uint64_t low7 = x & ~kHigh;
-  const std::uint64_t fromA = low7 + (0x80 - 'A') * kOnes;      // high bit: at least "A"
-  const std::uint64_t pastZ = low7 + (0x80 - 'Z' - 1) * kOnes;  // high bit: beyond "Z"
-  return x | (((fromA ^ pastZ) & ~x & kHigh) >> 2);
-}
-
 std::uint64_t Mix(std::uint64_t h) {
   h ^= h >> 33;
   h *= 0xff51afd7ed558ccdull;
@@ -33,13 +24,13 @@ std::uint64_t CaseInsensitiveHash(std::string_view text) {
   for (; i + 8 <= text.size(); i += 8) {
     std::uint64_t word;
     std::memcpy(&word, text.data() + i, 8);
-    h = (h ^ LowerWord(word)) * 0x9e3779b97f4a7c15ull;
+    h = (h ^ LowerAsciiWord(word)) * 0x9e3779b97f4a7c15ull;
     h ^= h >> 29;
   }
   if (i < text.size()) {
     std::uint64_t word = 0;
     std::memcpy(&word, text.data() + i, text.size() - i);
-    h = (h ^ LowerWord(word)) * 0x9e3779b97f4a7c15ull;
+    h = (h ^ LowerAsciiWord(word)) * 0x9e3779b97f4a7c15ull;
   }
   return Mix(h);
 }

@@ -132,10 +132,17 @@ std::size_t FindNoCase(std::string_view text, std::string_view lower) {
 // them start with "." so the search can hop from dot to dot.
 void PageExtensions(std::string& name) {
   // Most names hold none of them: one walk over the dots tells.
+  // The letter after the dot tells which of them could follow.
   bool any = false;
   for (auto at = name.find('.'); at != std::string::npos && !any; at = name.find('.', at + 1)) {
     const std::string_view from = std::string_view(name).substr(at);
-    for (std::string_view ext : {".asp", ".shtml", ".phtml", ".sml"}) any |= StartsText(ext, from);
+    if (from.size() < 4) break;
+    switch (from[1] | 0x20) {
+      case 'a': any = StartsText(".asp", from); break;
+      case 'p': any = StartsText(".phtml", from); break;
+      case 's': any = StartsText(".shtml", from) || StartsText(".sml", from); break;
+      default: break;
+    }
   }
   if (!any) return;
   for (std::string_view ext : {".asp", ".shtml", ".phtml", ".sml"})
@@ -171,13 +178,14 @@ namespace {
 // `folder` in order as file-name text, and its file name, left in b.Name.
 // Every local name and every link comes from here.
 template <class Folder>
-void PlaceOf(std::string_view url, std::string_view homeHost, Folder&& folder, PlaceBuffers& b) {
-  if (url.find('\\') != std::string_view::npos) {
+void PlaceOf(std::string_view url, std::string_view homeHost, Folder&& folder, PlaceBuffers& b,
+             const URLParts* split = nullptr) {
+  if (!split && url.find('\\') != std::string_view::npos) {
     b.Slashed.assign(url);
     std::replace(b.Slashed.begin(), b.Slashed.end(), '\\', '/');
     url = b.Slashed;
   }
-  const URLParts u = SplitURLView(url);
+  const URLParts u = split ? *split : SplitURLView(url);
   std::string& name = b.Name;
   name.clear();
   if (!u.Host.empty() && u.Host != homeHost) {
@@ -313,7 +321,7 @@ LocalLinker::LocalLinker(const std::string& base, const std::string& homeHost)
 
 LocalLinker::~LocalLinker() = default;
 
-void LocalLinker::AppendLink(std::string& link, std::string_view url) const {
+void LocalLinker::AppendLink(std::string& link, std::string_view url, const URLParts* split) const {
   // The target's folders are met one by one: those it shares with the
   // page's own are skipped, and the first other one fixes how far up the
   // link climbs before it goes down again.
@@ -331,7 +339,7 @@ void LocalLinker::AppendLink(std::string& link, std::string_view url) const {
     if (!parted) climb();
     AppendEscaped(link, f);
     link += '/';
-  }, *buffers_);
+  }, *buffers_, split);
   if (!parted) climb();
   AppendEscaped(link, buffers_->Name);
 }

@@ -26,14 +26,16 @@ std::string LocalLink(const std::string& url, const std::string& base, const std
 // LocalLink for many links of one page: the page's own folder is worked out
 // once.
 struct PlaceBuffers;
+struct URLParts;
 class LocalLinker {
  public:
   LocalLinker(const std::string& base, const std::string& homeHost = "");
   ~LocalLinker();
   std::string Link(const std::string& url) const;
   // The link appended to link. One linker serves one thread: it works in
-  // buffers of its own, kept from link to link.
-  void AppendLink(std::string& link, std::string_view url) const;
+  // buffers of its own, kept from link to link. split, when given, is
+  // SplitURLView of a text equal to url (which then has "/" only).
+  void AppendLink(std::string& link, std::string_view url, const URLParts* split = nullptr) const;
 
  private:
   std::string home_;

@@ -1,6 +1,7 @@
 #include "url/textutil.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
@@ -22,8 +23,16 @@ std::string UpperCase(std::string_view text) {
 
 bool SameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
-  // Bytes spelt alike, the usual case, are passed without folding.
-  for (std::size_t i = 0; i < a.size(); ++i)
+  // Eight bytes at a time; words spelt alike, the usual case, are passed
+  // without folding.
+  std::size_t i = 0;
+  for (; i + 8 <= a.size(); i += 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y && LowerAsciiWord(x) != LowerAsciiWord(y)) return false;
+  }
+  for (; i < a.size(); ++i)
     if (a[i] != b[i] && Lower(a[i]) != Lower(b[i])) return false;
   return true;
 }
@@ -87,8 +96,20 @@ std::size_t Utf8CharLength(std::string_view text, std::size_t at) {
 std::size_t ContainsTextAt(std::string_view text, std::string_view pattern, std::size_t start) {
   // An empty pattern finds nothing, as a search for "" did in the old files.
   if (pattern.empty() || pattern.size() > text.size()) return 0;
-  for (std::size_t at = start == 0 ? 0 : start - 1; at <= text.size() - pattern.size(); ++at)
-    if (MatchesAt(text, at, pattern)) return at + 1;
+  const std::size_t last = text.size() - pattern.size();
+  std::size_t at = start == 0 ? 0 : start - 1;
+  if (pattern[0] == '?') {
+    for (; at <= last; ++at)
+      if (MatchesAt(text, at, pattern)) return at + 1;
+    return 0;
+  }
+  // Only where the first character matches, in either case, is the rest
+  // compared: the scan passes every other byte with two comparisons.
+  const char lower = Lower(pattern[0]), upper = Upper(lower);
+  for (; at <= last; ++at) {
+    const char c = text[at];
+    if ((c == lower || c == upper) && MatchesAt(text, at, pattern)) return at + 1;
+  }
   return 0;
 }
 

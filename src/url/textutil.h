@@ -2,8 +2,19 @@
 // Byte-wise text helpers. Letter case is folded for ASCII only: names,
 // keys and extensions are compared the way the stored files expect,
 // independently of the user's locale.
+#include <cstdint>
 #include <string>
 #include <string_view>
+
+// The eight bytes of a word with "A" to "Z" made lower case, the others as
+// they were: case folding eight bytes at a time.
+constexpr std::uint64_t LowerAsciiWord(std::uint64_t x) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+  const std::uint64_t low7 = x & ~kHigh;
+  const std::uint64_t fromA = low7 + (0x80 - 'A') * kOnes;      // high bit: at least "A"
+  const std::uint64_t pastZ = low7 + (0x80 - 'Z' - 1) * kOnes;  // high bit: beyond "Z"
+  return x | (((fromA ^ pastZ) & ~x & kHigh) >> 2);
+}
 
 std::string LowerCase(std::string_view text);
 std::string UpperCase(std::string_view text);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <random>
 #include <string>
 
@@ -29,6 +30,27 @@ TEST(CharIndexTest, NextMatchesASearchOfTheText) {
   }
 }
 
+// Every "<script" in any letter case, and nothing else; one cut short at
+// the text's end is none.
+TEST(CharIndexTest, ScriptOpensAreEveryScriptTag) {
+  std::mt19937 rng(12);
+  const std::string pieces[] = {"<script", "<SCRIPT", "<ScRiPt>", "<scrip", "< script", "<<script", "x", "<",
+                                "script", std::string(60, 'a')};
+  CharIndex index;
+  for (int round = 0; round < 300; ++round) {
+    std::string text;
+    for (int i = 0, n = static_cast<int>(rng() % 12); i < n; ++i) text += pieces[rng() % std::size(pieces)];
+    std::vector<std::size_t> expected;
+    for (std::size_t at = 0; at + 7 <= text.size(); ++at) {
+      std::string seven = text.substr(at, 7);
+      for (auto& c : seven) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (seven == "<script") expected.push_back(at);
+    }
+    index.Build(text);
+    EXPECT_EQ(index.ScriptOpens(), expected) << text;
+  }
+}
+
 // An index kept from a longer text describes the shorter one only.
 TEST(CharIndexTest, ARebuildForgetsTheLongerText) {
   CharIndex index;
@@ -37,6 +59,9 @@ TEST(CharIndexTest, ARebuildForgetsTheLongerText) {
   EXPECT_EQ(index.Next('<', 0), 2u);
   EXPECT_EQ(index.Next('<', 3), CharIndex::npos);
   EXPECT_EQ(index.Next('<', 100), CharIndex::npos);
+  index.Build("<script>" + std::string(100, ' '));
+  index.Build("<scr");
+  EXPECT_TRUE(index.ScriptOpens().empty());
 }
 
 }  // namespace

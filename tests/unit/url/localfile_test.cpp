@@ -126,6 +126,16 @@ TEST(LocalNameDifferentialTest, FilesAndLinksMatchThePlainMapping) {
             << target << " from " << page << " home " << home;
         ASSERT_EQ(linker.Link(target), before::LocalLink(target, base, home))
             << target << " from " << page << " home " << home;
+        // The parse pass hands over the split its normalisation made, for a
+        // URL without "#": the same link.
+        std::string normal = target;
+        URLParts split;
+        if (target.find('#') == std::string::npos && NormalizeURL(normal, &split) &&
+            normal.find('#') == std::string::npos) {
+          std::string link;
+          linker.AppendLink(link, normal, &split);
+          ASSERT_EQ(link, linker.Link(normal)) << normal << " from " << page << " home " << home;
+        }
       }
       EXPECT_EQ(LocalLink(page, base, home), before::LocalLink(page, base, home)) << page;
     }

@@ -91,4 +91,27 @@ TEST(CleanTextTest, SeparatorByteIsOneNotInsideAValidUtf8Character) {
   for (const auto& c : cases) EXPECT_EQ(IsSeparatorByteAt(c.text, c.i), c.expected) << c.name;
 }
 
+// Letter case folds for "A" to "Z" only, eight bytes at a time and in the
+// tail: every byte of every length is tried against its other case and
+// against the byte 32 away that is no letter's other case.
+TEST(SameTextTest, FoldsAsciiLettersOnlyAtEveryPlace) {
+  const std::string base = "http://www.Example.COM/a/B/page_01.HTML";
+  for (std::size_t length = 0; length <= base.size(); ++length) {
+    const std::string text = base.substr(0, length);
+    std::string other = text;
+    for (auto& c : other) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    EXPECT_TRUE(SameText(text, other)) << text;
+    for (std::size_t at = 0; at < length; ++at) {
+      std::string changed = text;
+      changed[at] = changed[at] == 'x' ? 'y' : 'x';
+      EXPECT_FALSE(SameText(text, changed)) << text << " at " << at;
+    }
+  }
+  const std::pair<std::string, std::string> apart[] = {
+      {"@", "`"}, {"[", "{"}, {"abcdefgh@", "ABCDEFGH`"}, {"12345678]", "12345678}"}, {"\xC0\xC9\xD0", "\xE0\xE9\xF0"},
+      {"page.html", "page.htm"}, {"abcdefgh\xC0", "ABCDEFGH\xE0"}};
+  for (const auto& [a, b] : apart) EXPECT_FALSE(SameText(a, b)) << a;
+  EXPECT_TRUE(SameText("\xC0" "abcdefgh\xE9", "\xC0" "ABCDEFGH\xE9"));
+}
+
 }  // namespace
