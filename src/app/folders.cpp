@@ -86,18 +86,21 @@ std::string DefaultTempFolder() {
   return IncludeTrailingSlash(tmp) + "Harvix-" + user + "/";
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
+std::optional<std::string> ReadWholeFile(const std::string& path, struct stat* info) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   struct stat st{};
+  const bool known = ::fstat(fd, &st) == 0;
+  if (info) *info = st;
   std::string bytes;
   // The size is a hint: the file may grow or shrink while it is read, and
   // files of /proc report none.
-  std::size_t want = ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 4096;
+  std::size_t want = known && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 4096;
   std::size_t size = 0;
   for (;;) {
     if (bytes.size() < size + want) bytes.resize(size + want);
-    const ssize_t n = ::read(fd, bytes.data() + size, bytes.size() - size);
+    const std::size_t asked = bytes.size() - size;
+    const ssize_t n = ::read(fd, bytes.data() + size, asked);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       ::close(fd);
@@ -105,6 +108,12 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     }
     if (n == 0) break;
     size += static_cast<std::size_t>(n);
+    // A plain file that gave all the bytes its size said, and less than
+    // asked, is at its end: no read more to be told so. (Files of /proc say
+    // no size and may give less than asked before their end.)
+    if (known && S_ISREG(st.st_mode) && st.st_size > 0 && size == static_cast<std::size_t>(st.st_size) &&
+        static_cast<std::size_t>(n) < asked)
+      break;
     want = std::max<std::size_t>(4096, size);
   }
   ::close(fd);
@@ -163,12 +172,12 @@ void AtomicFileWriter::Write(std::string_view data) {
   if (buffer_.size() >= kBuffer) Flush();
 }
 
-bool AtomicFileWriter::Commit(bool durable) {
+bool AtomicFileWriter::Commit(bool durable, const struct stat* replaced) {
   if (fd_ < 0) return false;
   Flush();
   // Keep the permissions of the file we replace; new files get the usual 0644.
   struct stat st{};
-  const bool exists = ::stat(path_.c_str(), &st) == 0;
+  const bool exists = replaced ? (st = *replaced, true) : ::stat(path_.c_str(), &st) == 0;
   const mode_t mode = exists ? (st.st_mode & 07777) | S_IWUSR : 0644;
   bool ok = ok_ && ::fchmod(fd_, mode) == 0 && (!durable || ::fsync(fd_) == 0);
   ok = ::close(fd_) == 0 && ok;
@@ -189,10 +198,11 @@ bool AtomicFileWriter::Commit(bool durable) {
   return false;
 }
 
-bool WriteFileAtomic(const std::string& path, const std::string& content, bool durable) {
+bool WriteFileAtomic(const std::string& path, const std::string& content, bool durable,
+                     const struct stat* replaced) {
   AtomicFileWriter writer(path);
   writer.Write(content);
-  return writer.Commit(durable);
+  return writer.Commit(durable, replaced);
 }
 
 bool ForceDirectories(const std::string& path) {

@@ -2,6 +2,8 @@
 // Where Harvix keeps things on disk, and the few file-system operations every
 // subsystem needs: whole-file reads, atomic replacement, the temp-folder rules.
 // Folder paths end with "/".
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -21,11 +23,15 @@ std::string HomeFolder();
 // <system temp>/Harvix-<user>/ (not created here).
 std::string DefaultTempFolder();
 
-std::optional<std::string> ReadWholeFile(const std::string& path);
+// With info, the file's status as it was opened is left there.
+std::optional<std::string> ReadWholeFile(const std::string& path, struct stat* info = nullptr);
 // Temp file beside the target, fsync, rename: a crash leaves the old file whole.
 // Without durable the fsync is left out: the rename still keeps a crashed
 // process from leaving half a file, for content that can be fetched again.
-bool WriteFileAtomic(const std::string& path, const std::string& content, bool durable = true);
+// replaced: the target's status when the caller has just read it, which
+// spares looking it up again.
+bool WriteFileAtomic(const std::string& path, const std::string& content, bool durable = true,
+                     const struct stat* replaced = nullptr);
 bool ForceDirectories(const std::string& path);
 
 // True for "/", the home folder and every folder that holds it.
@@ -50,7 +56,8 @@ class AtomicFileWriter {
   AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
   bool Ok() const { return ok_; }
   void Write(std::string_view data);
-  bool Commit(bool durable = true);
+  // replaced: as for WriteFileAtomic.
+  bool Commit(bool durable = true, const struct stat* replaced = nullptr);
 
  private:
   void Flush();

@@ -199,7 +199,7 @@ void TThreadParse::ParsePage(std::unique_ptr<THXQItem> item) {
   BaseDir.clear();
   const std::string file = Item->GetLocalFile();
   UI().ShowStatus("Loading Page: " + file);
-  const auto bytes = ReadWholeFile(file);
+  const auto bytes = ReadWholeFile(file, &pageStatus_);
   if (!bytes) {
     Item->SetState(isError);
     Item->Store();
@@ -655,7 +655,7 @@ void TThreadParse::SavePage() {
   const std::string file = Item->LocalFile;
   UI().ShowStatus("Saving Changes: " + file);
   // Pages are saved by the thousand and can be fetched again: no fsync each.
-  if (!WriteFileAtomic(file, PageText, false)) {
+  if (!WriteFileAtomic(file, PageText, false, &pageStatus_)) {
     // Left Saved, the page would be taken up again every second.
     UI().ShowStatus("Cannot save " + file);
     Item->SetState(isError);

@@ -6,6 +6,8 @@
 // back. The thread only paces; every page is parsed on the main thread, in
 // one go (no window messages are processed inside a page, so nothing can
 // free or replace the task or the page under a running pass).
+#include <sys/stat.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -111,6 +113,8 @@ class TThreadParse {
   void RemoveBase();
   void SavePage();
 
+  // The page's file as it was read: its permissions go to the new file.
+  struct stat pageStatus_ {};
   // Links of one page mostly start from the page's own folder.
   std::string pageDir_;
   std::unique_ptr<LocalLinker> pageLinker_;

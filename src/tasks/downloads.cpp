@@ -1,5 +1,6 @@
 // The downloads list of a task: loading, saving, the queue walks and the
 // starts of a run.
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 
@@ -209,6 +210,28 @@ void THXTask::BeginResume() {
   PagesHanded = MediaHanded = 0;
   PageCursor = MediaCursor = 1;
   if (Downloads.empty()) BuildUrlIndex();
+  RecountItems();
+}
+
+void THXTask::RecountItems() {
+  std::int32_t items[2] = {}, saved[2] = {}, errors[2] = {};  // [0] resources, [1] pages
+  const char sep = Downloads.Separator;
+  for (std::size_t i = 1; i < Downloads.size(); i += 2) {
+    const std::string_view line = Downloads[i];
+    const int page = DataField(line, 2, sep) == kPageType ? 1 : 0;
+    int state = isNone;
+    const std::string_view field = DataField(line, 0, sep);
+    std::from_chars(field.data(), field.data() + field.size(), state);
+    ++items[page];
+    if (state >= isSaved) ++saved[page];
+    else if (state == isError) ++errors[page];
+  }
+  TotalResources = items[0];
+  TotalPages = items[1];
+  ResourcesSaved = saved[0];
+  PagesSaved = saved[1];
+  ResourceErrors = errors[0];
+  PageErrors = errors[1];
 }
 
 void THXTask::BeginSmartUpdate() {

@@ -133,6 +133,10 @@ class THXTask {
   void BeginRun();
   void BeginRestart();
   void BeginResume();
+  // The item counters taken from the downloads list, which is the record:
+  // the list is saved before the task file, so a run killed between the two
+  // leaves the task's counters behind it.
+  void RecountItems();
   void BeginSmartUpdate();
   void BeginSmartRecovery();
 

@@ -166,7 +166,8 @@ TEST_F(RunCommandsTest, AKilledRunLosesNothing) {
   // The next start finds the task as it was left and resumes it to the end.
   const auto resumed = Cli({"run", "General/127_0", "--resume"});
   EXPECT_EQ(resumed.Code, 0) << resumed.Err;
-  EXPECT_NE(Cli({"task", "show", TaskFile()}).Out.find("Resources Saved: 60\n"), std::string::npos);
+  const auto shown = Cli({"task", "show", TaskFile()}).Out;
+  EXPECT_NE(shown.find("Resources Saved: 60\n"), std::string::npos) << shown << "\n" << ReadTextFile(dwn);
 }
 
 }  // namespace

@@ -302,6 +302,30 @@ TEST_F(DownloadsTest, StartUrlsBecomeStartItemsOnce) {
   EXPECT_EQ(task.Downloads.size(), 4u);
 }
 
+// A run killed after saving its list but before its task file leaves the
+// task's counters behind the list; a resume takes them from the list.
+TEST_F(DownloadsTest, AResumeTakesTheCountersFromTheList) {
+  Add("http://h/index.html", isParsed);
+  Add("http://h/p.html", isError);
+  Add("http://h/q.html", isNone);
+  Add("http://h/a.gif", isSaved);
+  Add("http://h/b.gif", isZipped);
+  Add("http://h/c.gif", isError);
+  Add("http://h/d.gif", isDownloading);
+  task.PagesSaved = task.ResourcesSaved = task.PageErrors = task.ResourceErrors = 0;
+  task.TotalPages = 1;
+  task.TotalResources = 0;
+  task.SaveDownloads();
+  task.Downloads.clear();
+  task.BeginResume();
+  EXPECT_EQ(task.TotalPages, 3);
+  EXPECT_EQ(task.TotalResources, 4);
+  EXPECT_EQ(task.PagesSaved, 1);
+  EXPECT_EQ(task.ResourcesSaved, 2);
+  EXPECT_EQ(task.PageErrors, 1);
+  EXPECT_EQ(task.ResourceErrors, 1);
+}
+
 TEST_F(DownloadsTest, RunMethodsPrepareTheList) {
   Add("http://h/index.html", isParsed, 100);
   Add("http://h/a.gif", isError, 40);
