@@ -52,14 +52,21 @@ void CharIndex::Build(std::string_view text) {
     MarkBlock(tail, marks);
     for (int s = 0; s < 4; ++s) bits_[s][w] = marks[s];
   }
+  scriptsListed_ = false;
+}
+
+const std::vector<std::size_t>& CharIndex::ScriptOpens(std::string_view text) const {
+  if (scriptsListed_) return scriptOpens_;
   scriptOpens_.clear();
   static constexpr std::string_view kScript = "script";
   for (std::size_t lt = Next('<', 0); lt != npos; lt = Next('<', lt + 1)) {
-    if (size_ - lt - 1 < kScript.size()) break;
+    if (size_ - lt - 1 < kScript.size() || text.size() != size_) break;
     bool same = true;
     for (std::size_t k = 0; k < kScript.size() && same; ++k) same = (text[lt + 1 + k] | 0x20) == kScript[k];
     if (same) scriptOpens_.push_back(lt);
   }
+  scriptsListed_ = true;
+  return scriptOpens_;
 }
 
 std::size_t CharIndex::Next(char c, std::size_t at) const {

@@ -16,10 +16,11 @@ class CharIndex {
 
   // Marks the text's characters; the index then describes this text only.
   void Build(std::string_view text);
-  // Where "<script" (in any letter case) starts, from 0, in text order:
-  // every quoted string of a script-only scan asks for the last one before
-  // it.
-  const std::vector<std::size_t>& ScriptOpens() const { return scriptOpens_; }
+  // Where "<script" (in any letter case) starts in text, the text the index
+  // was built for, from 0, in text order: every quoted string of a
+  // script-only scan asks for the last one before it. Listed at the first
+  // call after a build.
+  const std::vector<std::size_t>& ScriptOpens(std::string_view text) const;
   // The size of the text the index was built for.
   std::size_t Size() const { return size_; }
   // True for the four characters the index marks.
@@ -32,5 +33,6 @@ class CharIndex {
   static constexpr int Set(char c) { return c == '<' ? 0 : c == '>' ? 1 : c == '"' ? 2 : 3; }
   std::size_t size_ = 0;
   std::vector<std::uint64_t> bits_[4];
-  std::vector<std::size_t> scriptOpens_;
+  mutable std::vector<std::size_t> scriptOpens_;
+  mutable bool scriptsListed_ = false;
 };

@@ -181,7 +181,7 @@ std::size_t LastScriptOpenBy(THXParser& s, std::size_t endAt) {
   if (s.Index && s.Index->Size() == s.Text.size()) {
     // The index knows every "<script" of the text: the last one starting
     // at or before lastStart.
-    const auto& opens = s.Index->ScriptOpens();
+    const auto& opens = s.Index->ScriptOpens(s.Text);
     const auto after = std::upper_bound(opens.begin(), opens.end(), lastStart - 1);
     return after == opens.begin() ? 0 : *(after - 1) + 1;
   }
@@ -359,21 +359,19 @@ TagValue TagValueAt(std::string_view text, std::size_t tagStart, std::size_t tag
   if (valueStart > tagClose || !equals) return {};
   const char quote = text[valueStart - 2];
   const bool quoted = quote == '"' || quote == '\'';
+  // The walk to the value's end also notes the three bytes that matter
+  // after it (a search each cost more than the short value).
+  bool plus = false, semicolon = false, colon = false;
   std::size_t valueEnd = valueStart;
   for (; valueEnd <= tagClose; ++valueEnd) {
     const char c = text[valueEnd - 1];
     if (c == '>' || (quoted ? c == quote : kUnquotedStopSet.Has(c))) break;
-  }
-  if (valueEnd > tagClose) return {};
-  const std::string_view value = text.substr(valueStart - 1, valueEnd - valueStart);
-  // One look at the value's bytes for the three that matter (a search each
-  // cost more than the short value).
-  bool plus = false, semicolon = false, colon = false;
-  for (const char c : value) {
     plus |= c == '+';
     semicolon |= c == ';';
     colon |= c == ':';
   }
+  if (valueEnd > tagClose) return {};
+  const std::string_view value = text.substr(valueStart - 1, valueEnd - valueStart);
   if (plus || (semicolon && ReplaceText(value, "&amp;", "&", true).find(';') != std::string::npos)) return {};
   if (!colon || !ContainsText(value, "javascript:")) return {valueStart, value};
   // ScriptArgument: the text between the value's first two apostrophes.
