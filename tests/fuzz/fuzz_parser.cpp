@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "parse/charindex.h"
 #include "parse/thxparser.h"
 
 namespace {
@@ -48,8 +49,12 @@ std::string Replacement(Rewrite rewrite, const std::string& value, const std::st
 // Each call that lets the pass go on consumes one "<" or one opening quote
 // of the original text, and a rewrite is never searched again, so a pass
 // takes at most one call per original character plus the last one.
-void RunPass(const std::string& text, const PassKind& kind, Rewrite rewrite, const std::string& fuzzed) {
+// The pass's trail: every value and the places the scanner reports with it.
+std::string RunPass(const std::string& text, const PassKind& kind, Rewrite rewrite, const std::string& fuzzed,
+                    const CharIndex* index = nullptr) {
+  std::string trail;
   THXParser s;
+  s.Index = index;
   s.Text = text;
   s.TagName = kind.tag;
   s.TagEnd = kind.end;
@@ -62,6 +67,7 @@ void RunPass(const std::string& text, const PassKind& kind, Rewrite rewrite, con
     Require(++calls <= text.size() + 1, "a pass took more calls than the text has characters");
     const std::string value = s.NextLink();
     s.LinkText();
+    trail += value + '\0' + std::to_string(s.Pos) + ',' + std::to_string(s.TagClose) + '\0';
     if (value.empty()) continue;
     Require(s.ValueStart >= 1 && s.ValueStart - 1 + value.size() <= s.Text.size(), "a value outside the text");
     Require(s.Text.compare(s.ValueStart - 1, value.size(), value) == 0, "a value not where the scanner says");
@@ -74,6 +80,7 @@ void RunPass(const std::string& text, const PassKind& kind, Rewrite rewrite, con
             "a rewrite changed more than the value");
     Require(s.TagClose >= s.ValueStart + replacement.size(), "the next search would start inside the rewrite");
   } while (s.TagClose != 0 && s.Pos != 0);
+  return trail + s.Text;
 }
 
 }  // namespace
@@ -82,8 +89,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzedDataProvider in(data, size);
   const std::string fuzzed = in.ConsumeRandomLengthString(16);
   const std::string text = in.ConsumeRemainingBytesAsString();
+  // The page's character index only speeds the searches up: a pass with it
+  // must leave the same trail as one without.
+  CharIndex index;
+  index.Build(text);
   for (const PassKind& kind : kPasses)
     for (Rewrite rewrite : {Rewrite::None, Rewrite::Longer, Rewrite::Shorter, Rewrite::Emptied, Rewrite::Fuzzed})
-      RunPass(text, kind, rewrite, fuzzed);
+      Require(RunPass(text, kind, rewrite, fuzzed) == RunPass(text, kind, rewrite, fuzzed, &index),
+              "the character index changed a pass");
   return 0;
 }
