@@ -151,12 +151,12 @@ bool ReadHarvixExtra(std::string_view extra, std::uint32_t& externalAttributes, 
   return true;
 }
 
-std::string LocalHeader(const EntryRecord& entry) {
-  const std::string extra = HarvixExtraPayload(entry.externalAttributes, entry.comment);
-  std::string out;
-  out.reserve(kLocalHeaderSize + entry.name.size() + 4 + extra.size());
-  Put32(out, kLocalSignature);
-  Put16(out, entry.versionNeeded);
+namespace {
+
+// The fields a local header and a central record both hold, in the same
+// order: flags, method, time, date, CRC and the two sizes (0xFFFFFFFF when
+// the zip64 field holds them).
+void PutSharedFields(std::string& out, const EntryRecord& entry) {
   Put16(out, entry.flags);
   Put16(out, entry.method);
   Put16(out, entry.stamp.time);
@@ -164,6 +164,17 @@ std::string LocalHeader(const EntryRecord& entry) {
   Put32(out, entry.crc);
   Put32(out, Clamp32(entry.packed));
   Put32(out, Clamp32(entry.size));
+}
+
+}  // namespace
+
+std::string LocalHeader(const EntryRecord& entry) {
+  const std::string extra = HarvixExtraPayload(entry.externalAttributes, entry.comment);
+  std::string out;
+  out.reserve(kLocalHeaderSize + entry.name.size() + 4 + extra.size());
+  Put32(out, kLocalSignature);
+  Put16(out, entry.versionNeeded);
+  PutSharedFields(out, entry);
   Put16(out, static_cast<std::uint16_t>(entry.name.size()));
   Put16(out, static_cast<std::uint16_t>(4 + extra.size()));
   out += entry.name;
@@ -190,13 +201,7 @@ std::string CentralRecord(const EntryRecord& entry) {
   Put32(out, kCentralSignature);
   Put16(out, entry.versionMadeBy);
   Put16(out, zip64.empty() ? entry.versionNeeded : std::max<std::uint16_t>(entry.versionNeeded, 45));
-  Put16(out, entry.flags);
-  Put16(out, entry.method);
-  Put16(out, entry.stamp.time);
-  Put16(out, entry.stamp.date);
-  Put32(out, entry.crc);
-  Put32(out, Clamp32(entry.packed));
-  Put32(out, Clamp32(entry.size));
+  PutSharedFields(out, entry);
   Put16(out, static_cast<std::uint16_t>(entry.name.size()));
   Put16(out, static_cast<std::uint16_t>(extra.size()));
   Put16(out, static_cast<std::uint16_t>(comment.size()));

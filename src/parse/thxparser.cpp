@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr std::string_view kNameStops = "\t\n\r \"'=";
+constexpr std::string_view kNameStops = kTagNameStops;
 constexpr std::string_view kNameLead = "\n\r \"'=";
 constexpr std::string_view kAfterAttrName = " \"'=";
 constexpr std::string_view kValueLead = "\n\r \"'=\\";

@@ -80,10 +80,14 @@ int TagNameIndex(std::string_view text, std::size_t lt, std::span<const std::str
 // can find among names: the blanks and quotes it skips, and each name's
 // first letter in either case. Any other one rules the tag out at once; a
 // page's tags are mostly such ones ("</p>", "<div", "<td").
+// What ends a tag's name, and (but the tab) what the tag search skips
+// before it.
+inline constexpr std::string_view kTagNameStops = "\t\n\r \"'=";
+
 class TagStartSet {
  public:
   constexpr explicit TagStartSet(std::span<const std::string_view> names) {
-    for (const char c : std::string_view("\t\n\r \"'=")) in_[static_cast<unsigned char>(c)] = true;
+    for (const char c : kTagNameStops) in_[static_cast<unsigned char>(c)] = true;
     for (const std::string_view name : names) {
       if (name.empty()) continue;
       const char c = name[0];

@@ -516,10 +516,7 @@ const std::string* TThreadParse::HandleLink(std::string_view value, const Title&
   if (fresh) {
     // Cleaned in a buffer kept between values, resolved into the entry's
     // own string: a kept entry allocates nothing.
-    std::size_t from = 0, to = value.size();
-    while (from < to && static_cast<unsigned char>(value[from]) <= ' ') ++from;
-    while (to > from && static_cast<unsigned char>(value[to - 1]) <= ' ') --to;
-    cleaned_.assign(value.substr(from, to - from));
+    cleaned_.assign(TrimView(value));
     std::replace(cleaned_.begin(), cleaned_.end(), '\\', '/');
     facts->TargetSplit = false;
     if (ResolveLinkInto(facts->Url, cleaned_, *base, &facts->Split)) {
@@ -604,12 +601,7 @@ bool TThreadParse::AcceptLink(const std::string& url, const std::string& startDi
                               const std::string& type) const {
   const THXProfile& rules = Task->Profile;
   const bool page = type == kPageType;
-  // The scheme as URLProtocol reads it: up to the first ":" followed by two
-  // slashes.
-  std::size_t colon = url.find(':');
-  const auto slash = [&](std::size_t i) { return i < url.size() && (url[i] == '/' || url[i] == '\\'); };
-  while (colon != std::string::npos && !(slash(colon + 1) && slash(colon + 2))) colon = url.find(':', colon + 1);
-  const std::string_view scheme = std::string_view(url).substr(0, colon == std::string::npos ? 0 : colon);
+  const std::string_view scheme = URLScheme(url);
   if (!SameText(scheme, "http") && !SameText(scheme, "https")) return false;
   if (!rules.FileTypes.empty()) {
     const std::string ext = URLExtension(url);

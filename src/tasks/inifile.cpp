@@ -11,15 +11,6 @@ namespace {
 
 constexpr const char* kByteOrderMark = "\xEF\xBB\xBF";
 
-bool Blank(char c) { return static_cast<unsigned char>(c) <= 32; }
-
-std::string_view TrimView(std::string_view t) {
-  std::size_t b = 0, e = t.size();
-  while (b < e && Blank(t[b])) ++b;
-  while (e > b && Blank(t[e - 1])) --e;
-  return t.substr(b, e - b);
-}
-
 // "[Name]" gives Name; anything else is not a section header. Views, not
 // copies: saving a task with thousands of start URLs walks these often.
 bool SectionName(const std::string& line, std::string_view& name) {

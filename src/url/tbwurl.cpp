@@ -207,6 +207,11 @@ void TbwURL::SetURL(const std::string& url) {
 }
 
 // The split's first step alone: the parse pass asks this of every link.
+std::string_view URLScheme(std::string_view url) {
+  const std::size_t length = ProtocolLength(url);
+  return length == 0 ? std::string_view() : url.substr(0, length - 3);
+}
+
 std::string URLProtocol(const std::string& url) {
   const std::size_t length = ProtocolLength(url);
   if (length == 0) return {};

@@ -23,6 +23,9 @@ struct URLParts {
 URLParts SplitURLView(std::string_view url);
 
 std::string URLProtocol(const std::string& url);
+// The scheme as URLProtocol reads it, without "://" ("http"), as a view
+// into the text; empty when there is none.
+std::string_view URLScheme(std::string_view url);
 std::string URLHost(const std::string& url);
 std::string URLPath(const std::string& url);
 std::string URLQuery(const std::string& url);

@@ -23,6 +23,8 @@ bool StartsText(std::string_view prefix, std::string_view text);
 bool EndsText(std::string_view suffix, std::string_view text);
 // Removes the characters with codes 0 to 32 at both ends.
 std::string Trim(std::string_view text);
+// Trim as a view into the text.
+std::string_view TrimView(std::string_view text);
 
 struct CaseInsensitiveLess {
   using is_transparent = void;

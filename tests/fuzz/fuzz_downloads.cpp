@@ -2,42 +2,20 @@
 // files use another separator. Any bytes must load, every item must read,
 // the queue walks must end, and what is saved must load back to the same
 // lines.
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "fuzzsupport.h"
 #include "tasks/thxtask.h"
 
-namespace {
-
-void Require(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
-
-const std::string& Folder() {
-  static const std::string folder = [] {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "harvix-fuzz-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) std::abort();
-    return tmpl + "/";
-  }();
-  return folder;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string file = Folder() + "f.dwn";
+  const std::string file = ScratchFolder() + "f.dwn";
   std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   THXTask task;
   task.Name = "f";
-  task.FileName = Folder() + "f.hxt";
+  task.FileName = ScratchFolder() + "f.hxt";
   task.LoadDownloads();
   Require(task.Downloads.size() % 2 == 0, "odd line count after loading");
   for (std::size_t i = 0; i < task.Downloads.size(); i += 2) {

@@ -11,16 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "fuzzsupport.h"
 #include "tasks/commatext.h"
 #include "tasks/inifile.h"
 
 namespace {
-
-void Require(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
 
 bool Blank(char c) { return static_cast<unsigned char>(c) <= 32; }
 

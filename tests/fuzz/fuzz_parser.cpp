@@ -9,16 +9,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzzsupport.h"
 #include "parse/charindex.h"
 #include "parse/thxparser.h"
 
 namespace {
-
-void Require(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
 
 struct PassKind {
   const char* tag;

@@ -2,8 +2,6 @@
 // bytes must list, test and extract without a crash and without writing
 // outside the target folder, and a repair must leave an archive that reads
 // back with exactly the entries it kept.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,25 +10,11 @@
 #include <string>
 
 #include "archive/zipcomponent.h"
+#include "fuzzsupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-void Require(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
-
-const std::string& Folder() {
-  static const std::string folder = [] {
-    std::string tmpl = (fs::temp_directory_path() / "harvix-fuzz-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) std::abort();
-    return tmpl + "/";
-  }();
-  return folder;
-}
 
 // Every file below the folder (extraction must put nothing elsewhere).
 std::size_t FilesBelow(const std::string& folder) {
@@ -45,7 +29,7 @@ std::size_t FilesBelow(const std::string& folder) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string root = Folder();
+  const std::string root = ScratchFolder();
   std::error_code ec;
   fs::remove_all(root + "out", ec);
   fs::remove(root + "a.zip.damaged", ec);

@@ -23,6 +23,16 @@ class PageParseTest : public ::testing::Test {
     WriteFileTypeGroup("Images", ".gif;.jpg;");
     WriteFileTypeGroup("Scripts", ".js;");
     WriteFileTypeGroup("Applets", ".class;");
+    // Tag scans only, unless a test says otherwise.
+    UseSiteTask([](THXProfile& rules) { rules.AggressiveParser = 0; });
+    parser.Start(HXApp->CurrentTask.get());
+    parser.Pause();  // driven by the test, not by its thread
+  }
+  THXTask& Task() { return *HXApp->CurrentTask; }
+
+  // A fresh task for the site at http://h/a/, made current and the parser's.
+  template <class Rules>
+  void UseSiteTask(const Rules& rules) {
     auto task = std::make_unique<THXTask>();
     task->Name = "Site";
     task->FileName = HXApp->TasksFolder + "General/Site.hxt";
@@ -30,13 +40,10 @@ class PageParseTest : public ::testing::Test {
     task->IntranetMode = true;
     task->Destination = box.Dir().Path() + "out/";
     task->Profile.SetReadDefaults();
-    task->Profile.AggressiveParser = 0;  // tag scans only, unless a test says otherwise
+    rules(task->Profile);
     HXApp->SetCurrentTask(std::move(task));
-    parser.Start(HXApp->CurrentTask.get());
-    parser.Pause();  // driven by the test, not by its thread
     parser.Task = HXApp->CurrentTask.get();
   }
-  THXTask& Task() { return *HXApp->CurrentTask; }
 
   // Saves the page as the engine would and runs the pass over it; returns
   // the text written back.
@@ -244,16 +251,7 @@ class SingleWalkTest : public PageParseTest {
 
   Outcome Run(bool rowByRow, const Rules& rules, const std::string& url, const std::string& html) {
     std::filesystem::remove_all(box.Dir().Path() + "out/");
-    auto task = std::make_unique<THXTask>();
-    task->Name = "Site";
-    task->FileName = HXApp->TasksFolder + "General/Site.hxt";
-    task->Url = "http://h/a/index.html";
-    task->IntranetMode = true;
-    task->Destination = box.Dir().Path() + "out/";
-    task->Profile.SetReadDefaults();
-    rules(task->Profile);
-    HXApp->SetCurrentTask(std::move(task));
-    parser.Task = HXApp->CurrentTask.get();
+    UseSiteTask(rules);
     parser.RowByRow = rowByRow;
     Outcome outcome;
     outcome.saved = Parse(url, html, 1);
